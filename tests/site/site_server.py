@@ -1,0 +1,120 @@
+#!/usr/bin/env python3
+"""The maker's web site for the tests: a loopback HTTP server that serves a
+folder the tests fill, with faults they program per file.
+
+A file FILE may have a sidecar FILE.fault, one directive a line:
+    status N      answer with status N and a small error page
+    truncate N    announce the whole length, send N bytes, drop the connection
+    length N      announce a Content-Length of N whatever the body is
+    close         send no Content-Length: the body ends when the connection closes
+    delay S       wait S seconds (a fraction is fine) before answering
+An empty (or missing) file answers 404 unless its sidecar says otherwise.
+Every request path is appended to the request log, one a line.
+"""
+import argparse
+import http.server
+import os
+import socket
+import sys
+import threading
+import time
+import urllib.parse
+
+
+def read_faults(path):
+    faults = {}
+    try:
+        with open(path + ".fault", encoding="utf-8") as f:
+            for line in f:
+                words = line.split()
+                if words:
+                    faults[words[0]] = words[1] if len(words) > 1 else ""
+    except FileNotFoundError:
+        pass
+    return faults
+
+
+class SiteHandler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    root = "."
+    log_path = None
+    log_lock = threading.Lock()
+
+    def log_message(self, format, *args):  # noqa: A002 - the base class's name
+        pass
+
+    def do_GET(self):
+        # The installer sends the URL byte for byte: keep those bytes.
+        raw_path = self.path.split("?", 1)[0]
+        if self.log_path:
+            with self.log_lock, open(self.log_path, "ab") as log:
+                log.write(raw_path.encode("latin-1", "replace") + b"\n")
+        relative = urllib.parse.unquote_to_bytes(raw_path).lstrip(b"/")
+        path = os.path.join(self.root.encode(), relative)
+        path = path.decode("utf-8", "surrogateescape")
+        faults = read_faults(path)
+
+        if "delay" in faults:
+            time.sleep(float(faults["delay"]))
+        if "status" in faults:
+            status = int(faults["status"])
+            body = b"<html><body>error %d</body></html>" % status
+            self.send_response(status)
+            self.send_header("Content-Type", "text/html")
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+            return
+        if not os.path.isfile(path):
+            self.send_error(404)
+            return
+        with open(path, "rb") as f:
+            body = f.read()
+
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        if "close" in faults:
+            self.send_header("Connection", "close")
+            self.close_connection = True
+        else:
+            self.send_header("Content-Length", faults.get("length", str(len(body))))
+        self.end_headers()
+        if "truncate" in faults:
+            self.wfile.write(body[: int(faults["truncate"])])
+            self.wfile.flush()
+            # close() alone leaves the socket open while the handler's file
+            # objects hold it.
+            self.connection.shutdown(socket.SHUT_RDWR)
+            self.close_connection = True
+            return
+        self.wfile.write(body)
+        if "length" in faults or "close" in faults:
+            self.wfile.flush()
+            self.connection.shutdown(socket.SHUT_RDWR)
+            self.close_connection = True
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--root", required=True)
+    parser.add_argument("--port", type=int, default=0, help="0 picks a free port")
+    parser.add_argument("--port-file", help="where to write the port once listening")
+    parser.add_argument("--log", help="request log")
+    args = parser.parse_args()
+
+    SiteHandler.root = os.path.abspath(args.root)
+    SiteHandler.log_path = args.log
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", args.port), SiteHandler)
+    server.daemon_threads = True
+    port = server.server_address[1]
+    if args.port_file:
+        tmp = args.port_file + ".tmp"
+        with open(tmp, "w") as f:
+            f.write(str(port))
+        os.replace(tmp, args.port_file)
+    print("serving", SiteHandler.root, "on port", port, flush=True)
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,54 @@
+// The main form as the engine sees it, without a window: the log panel is a
+// list of lines, and the shell's launches and closing are recorded.
+#pragma once
+
+#include "engine/installer_form.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+class FakeForm : public InstallerForm {
+public:
+    std::string programName = "Pelmar";
+    TDateTime lastLogTime = 0;
+    std::string destination;
+    std::string siteHost;
+    bool runAfterInstall = true;
+    std::string cancelCaption = "Отмена";
+    std::vector<std::string> log;
+    std::vector<std::string> shellOpened;
+    int closeCount = 0;
+    int processMessagesCount = 0;
+    // Runs inside ProcessMessages, as a click handled while a run waits would.
+    std::function<void()> onProcessMessages;
+
+    const std::string& ProgramName() const override { return programName; }
+    TDateTime LastLogTime() const override { return lastLogTime; }
+    void SetLastLogTime(TDateTime value) override { lastLogTime = value; }
+    std::string DestinationText() const override { return destination; }
+    std::string SiteHost() const override { return siteHost; }
+    bool RunAfterInstall() const override { return runAfterInstall; }
+    void SetCancelCaption(const std::string& caption) override { cancelCaption = caption; }
+    int LogLineCount() const override { return static_cast<int>(log.size()); }
+    void ClearLog() override { log.clear(); }
+    void AppendLogLine(const std::string& line) override { log.push_back(line); }
+    void ProcessMessages() override {
+        ++processMessagesCount;
+        if (onProcessMessages) onProcessMessages();
+    }
+    void Close() override { ++closeCount; }
+    void ShellOpen(const std::string& target) override { shellOpened.push_back(target); }
+
+    // The message part of log line i (after ") - ").
+    std::string Message(size_t i) const {
+        const std::string& line = log.at(i);
+        size_t at = line.find(") - ");
+        return at == std::string::npos ? line : line.substr(at + 4);
+    }
+    std::vector<std::string> Messages() const {
+        std::vector<std::string> all;
+        for (size_t i = 0; i < log.size(); ++i) all.push_back(Message(i));
+        return all;
+    }
+};

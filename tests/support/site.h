@@ -1,0 +1,25 @@
+// The maker's web site in tests: the loopback server that the harness runs
+// (tests/site/site_server.py), serving a folder that each test fills.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class TestSite {
+public:
+    // Empties the site folder and forgets earlier requests.
+    TestSite();
+
+    // A site host as the installer's site label holds it: "www.127.0.0.1:PORT".
+    std::string Host() const;
+    // "http://127.0.0.1:PORT/" + path (path with "/" separators).
+    std::string Url(const std::string& path) const;
+
+    // Serves body at path (relative to the site root, "/" separators).
+    void Put(const std::string& path, const std::string& body) const;
+    // Programs a fault for path, one directive a line: "status 404",
+    // "truncate 100", "length 5000", "close", "delay 0.5".
+    void Fault(const std::string& path, const std::string& directives) const;
+    // The paths requested since construction, in order ("/Updates/...").
+    std::vector<std::string> Requests() const;
+};
