@@ -8,7 +8,7 @@ A file FILE may have a sidecar FILE.fault, one directive a line:
     length N      announce a Content-Length of N whatever the body is
     close         send no Content-Length: the body ends when the connection closes
     delay S       wait S seconds (a fraction is fine) before answering
-An empty (or missing) file answers 404 unless its sidecar says otherwise.
+A missing file answers 404.
 Every request path is appended to the request log, one a line.
 """
 import argparse
@@ -68,8 +68,9 @@ class SiteHandler(http.server.BaseHTTPRequestHandler):
         if not os.path.isfile(path):
             self.send_error(404)
             return
-        with open(path, "rb") as f:
-            body = f.read()
+        size = os.path.getsize(path)
+        if "truncate" in faults:
+            size = int(faults["truncate"])
 
         self.send_response(200)
         self.send_header("Content-Type", "application/octet-stream")
@@ -77,18 +78,20 @@ class SiteHandler(http.server.BaseHTTPRequestHandler):
             self.send_header("Connection", "close")
             self.close_connection = True
         else:
-            self.send_header("Content-Length", faults.get("length", str(len(body))))
+            self.send_header("Content-Length", faults.get("length", str(os.path.getsize(path))))
         self.end_headers()
-        if "truncate" in faults:
-            self.wfile.write(body[: int(faults["truncate"])])
-            self.wfile.flush()
+        with open(path, "rb") as f:
+            # Streamed, so that a large file costs no memory here.
+            left = size
+            while left > 0:
+                chunk = f.read(min(left, 1 << 20))
+                if not chunk:
+                    break
+                self.wfile.write(chunk)
+                left -= len(chunk)
+        if "truncate" in faults or "length" in faults or "close" in faults:
             # close() alone leaves the socket open while the handler's file
             # objects hold it.
-            self.connection.shutdown(socket.SHUT_RDWR)
-            self.close_connection = True
-            return
-        self.wfile.write(body)
-        if "length" in faults or "close" in faults:
             self.wfile.flush()
             self.connection.shutdown(socket.SHUT_RDWR)
             self.close_connection = True
