@@ -10,6 +10,8 @@ A file FILE may have a sidecar FILE.fault, one directive a line:
     delay S       wait S seconds (a fraction is fine) before answering
 A missing file answers 404.
 Every request path is appended to the request log, one a line.
+The server also answers as an HTTP proxy (absolute request targets), so that a
+program built for the real site can be pointed at it through the proxy settings.
 """
 import argparse
 import http.server
@@ -46,6 +48,9 @@ class SiteHandler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
         # The installer sends the URL byte for byte: keep those bytes.
         raw_path = self.path.split("?", 1)[0]
+        if "://" in raw_path:
+            # Asked as a proxy: the installer's own site host is in the target.
+            raw_path = "/" + raw_path.split("://", 1)[1].partition("/")[2]
         if self.log_path:
             with self.log_lock, open(self.log_path, "ab") as log:
                 log.write(raw_path.encode("latin-1", "replace") + b"\n")
