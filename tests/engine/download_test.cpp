@@ -1,1 +1,214 @@
-// placeholder, being written
+#include "engine/download.h"
+
+#include "engine/exceptions.h"
+#include "engine/unique_handle.h"
+#include "tests/support/fake_form.h"
+#include "tests/support/site.h"
+#include "tests/support/temp_folder.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Names in a folder, sorted; "." and ".." left out.
+std::vector<std::string> FolderNames(const std::string& folder) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+        std::string name = found.cFileName;
+        if (name != "." && name != "..") names.push_back(name);
+    } while (FindNextFileA(find, &found));
+    FindClose(find);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Bytes that differ from read to read, so that a lost or repeated block shows.
+std::string Body(size_t size) {
+    std::string body(size, '\0');
+    for (size_t i = 0; i < size; ++i) body[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+    return body;
+}
+
+class DownloadFileTest : public ::testing::Test {
+protected:
+    TestSite site;
+    TempFolder temp;
+    FakeForm form;
+};
+
+TEST_F(DownloadFileTest, CopiesBodiesOfEverySizeIntoANewFolderChain) {
+    // 10240 is exactly one buffer: the second read returns nothing.
+    for (size_t size : {size_t{1}, size_t{10239}, size_t{10240}, size_t{10241}, size_t{300000}}) {
+        SCOPED_TRACE(size);
+        const std::string body = Body(size);
+        site.Put("files/data.bin", body);
+        const std::string local = temp / ("chain" + std::to_string(size) + "\\Resources\\data.bin");
+
+        EXPECT_EQ(DownloadFile(form, site.Url("files/data.bin"), local), static_cast<int>(size));
+        EXPECT_EQ(ReadFileBytes(local), body);
+        EXPECT_EQ(FolderNames(temp / ("chain" + std::to_string(size) + "\\Resources")),
+                  std::vector<std::string>{"data.bin"});
+    }
+    EXPECT_TRUE(form.log.empty());
+}
+
+TEST_F(DownloadFileTest, ReplacesAnExistingFileInsteadOfAppending) {
+    site.Put("new.txt", "new");
+    const std::string local = temp / "file.txt";
+    WriteFileBytes(local, "a much longer old content");
+
+    EXPECT_EQ(DownloadFile(form, site.Url("new.txt"), local), 3);
+    EXPECT_EQ(ReadFileBytes(local), "new");
+    EXPECT_EQ(FolderNames(temp.Path()), std::vector<std::string>{"file.txt"});
+}
+
+TEST_F(DownloadFileTest, BodyThatEndsWithTheConnectionIsComplete) {
+    const std::string body = Body(50000);
+    site.Put("close.bin", body);
+    site.Fault("close.bin", "close");
+    const std::string local = temp / "close.bin";
+
+    EXPECT_EQ(DownloadFile(form, site.Url("close.bin"), local), 50000);
+    EXPECT_EQ(ReadFileBytes(local), body);
+}
+
+TEST_F(DownloadFileTest, EmptyUrlOrPathFetchesNothing) {
+    site.Put("x.txt", "x");
+    EXPECT_EQ(DownloadFile(form, "", temp / "x.txt"), kDownloadEmpty);
+    EXPECT_EQ(DownloadFile(form, site.Url("x.txt"), ""), kDownloadEmpty);
+    EXPECT_TRUE(site.Requests().empty());
+    EXPECT_TRUE(FolderNames(temp.Path()).empty());
+}
+
+TEST_F(DownloadFileTest, UrlWithoutSchemeIsNotOpened) {
+    site.Put("x.txt", "x");
+    // What a site host without "www." gives: "127.0.0.1:PORT/x.txt".
+    const std::string noScheme = site.Host().substr(4) + "/x.txt";
+
+    EXPECT_EQ(DownloadFile(form, noScheme, temp / "sub\\x.txt"), kDownloadNotOpened);
+    EXPECT_TRUE(site.Requests().empty());
+    EXPECT_TRUE(FolderNames(temp.Path()).empty());
+}
+
+struct FailedFetch {
+    const char* name;
+    std::string body;   // "<missing>" serves no file at all
+    const char* fault;  // sidecar directives, "" for none
+    int result;
+};
+
+class DownloadFileFailureTest : public DownloadFileTest, public ::testing::WithParamInterface<FailedFetch> {};
+
+// Every failed fetch leaves the target as it was, or absent, and no partial
+// file beside it.
+TEST_P(DownloadFileFailureTest, LeavesTheTargetAsItWas) {
+    const FailedFetch& fetch = GetParam();
+    if (fetch.body != "<missing>") site.Put("file.bin", fetch.body);
+    if (*fetch.fault) site.Fault("file.bin", fetch.fault);
+    const std::string local = temp / "file.bin";
+
+    EXPECT_EQ(DownloadFile(form, site.Url("file.bin"), local), fetch.result);
+    EXPECT_TRUE(FolderNames(temp.Path()).empty());
+
+    const std::string old = Body(777);
+    WriteFileBytes(local, old);
+    EXPECT_EQ(DownloadFile(form, site.Url("file.bin"), local), fetch.result);
+    EXPECT_EQ(ReadFileBytes(local), old);
+    EXPECT_EQ(FolderNames(temp.Path()), std::vector<std::string>{"file.bin"});
+    EXPECT_TRUE(form.log.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DownloadFile, DownloadFileFailureTest,
+    ::testing::Values(FailedFetch{"NotFound", "<missing>", "", kDownloadNotOpened},
+                      FailedFetch{"Status404", Body(5000), "status 404", kDownloadNotOpened},
+                      FailedFetch{"Status500", Body(5000), "status 500", kDownloadNotOpened},
+                      FailedFetch{"Status301WithoutTarget", Body(5000), "status 301", kDownloadNotOpened},
+                      FailedFetch{"TruncatedInFirstBuffer", Body(5000), "truncate 100", kDownloadIncomplete},
+                      FailedFetch{"TruncatedAfterSomeBuffers", Body(50000), "truncate 30000", kDownloadIncomplete},
+                      FailedFetch{"TruncatedToNothing", Body(5000), "truncate 0", kDownloadIncomplete},
+                      FailedFetch{"ShorterThanAnnounced", Body(5000), "length 9000", kDownloadIncomplete},
+                      FailedFetch{"AnnouncedOverTheLimit", Body(5000), "length 1024000001", kDownloadIncomplete},
+                      FailedFetch{"EmptyBody", "", "", kDownloadEmpty},
+                      FailedFetch{"EmptyCloseDelimitedBody", "", "close", kDownloadEmpty}),
+    [](const ::testing::TestParamInfo<FailedFetch>& info) { return std::string(info.param.name); });
+
+TEST_F(DownloadFileTest, TargetOpenElsewhereCannotBeCreated) {
+    site.Put("file.bin", "new contents");
+    const std::string local = temp / "file.bin";
+    WriteFileBytes(local, "old contents");
+    UniqueFileHandle held(CreateFileA(local.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held);
+
+    try {
+        DownloadFile(form, site.Url("file.bin"), local);
+        FAIL() << "no EFCreateError";
+    } catch (const EFCreateError& error) {
+        EXPECT_EQ(error.Message(),
+                  "Cannot create file \"" + local + "\". " + SystemErrorText(ERROR_SHARING_VIOLATION));
+    }
+    held.reset();
+    EXPECT_EQ(ReadFileBytes(local), "old contents");
+    EXPECT_EQ(FolderNames(temp.Path()), std::vector<std::string>{"file.bin"});
+}
+
+TEST_F(DownloadFileTest, FolderCannotBeCreatedAsAFile) {
+    site.Put("Resources", "a file where a folder is");
+    site.Put("x", "body");
+    CreateDirectoryA((temp / "Resources").c_str(), nullptr);
+
+    // A folder of that name, and a path with no file name at all.
+    for (const std::string& local : {temp / "Resources", temp.Path() + "\\"}) {
+        SCOPED_TRACE(local);
+        try {
+            DownloadFile(form, site.Url(local.back() == '\\' ? "x" : "Resources"), local);
+            FAIL() << "no EFCreateError";
+        } catch (const EFCreateError& error) {
+            const std::string prefix = "Cannot create file \"" + local + "\". ";
+            EXPECT_EQ(error.Message().substr(0, prefix.size()), prefix);
+            EXPECT_GT(error.Message().size(), prefix.size());
+        }
+    }
+    EXPECT_EQ(FolderNames(temp.Path()), std::vector<std::string>{"Resources"});
+    EXPECT_TRUE(FolderNames(temp / "Resources").empty());
+}
+
+TEST_F(DownloadFileTest, FolderThatCannotBeMadeIsLoggedAndTheFileNotCreated) {
+    site.Put("x.txt", "x");
+    WriteFileBytes(temp / "blocker", "a file, not a folder");
+    const std::string folder = temp / "blocker\\sub";
+
+    EXPECT_THROW(DownloadFile(form, site.Url("x.txt"), folder + "\\x.txt"), EFCreateError);
+    EXPECT_EQ(form.Messages(), std::vector<std::string>{"Не могу создать директорию - " + folder});
+}
+
+TEST(DownloadCheckDirectory, ExistingOrMadeFoldersPassSilently) {
+    TempFolder temp;
+    FakeForm form;
+    EXPECT_TRUE(CheckDirectory(form, temp.Path(), true));
+    EXPECT_TRUE(CheckDirectory(form, temp / "a\\b\\c", true));
+    EXPECT_EQ(FolderNames(temp / "a\\b"), std::vector<std::string>{"c"});
+    EXPECT_TRUE(form.log.empty());
+}
+
+TEST(DownloadCheckDirectory, FolderUnderAFileFailsWithOneLineWhenReporting) {
+    TempFolder temp;
+    FakeForm form;
+    WriteFileBytes(temp / "file", "x");
+    const std::string folder = temp / "file\\sub";
+
+    EXPECT_FALSE(CheckDirectory(form, folder, false));
+    EXPECT_TRUE(form.log.empty());
+    EXPECT_FALSE(CheckDirectory(form, folder, true));
+    EXPECT_EQ(form.Messages(), std::vector<std::string>{"Не могу создать директорию - " + folder});
+}
+
+}  // namespace

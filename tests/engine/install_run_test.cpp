@@ -1,1 +1,388 @@
-// placeholder, being written
+#include "engine/install_run.h"
+
+#include "engine/date_time.h"
+#include "engine/exceptions.h"
+#include "engine/file_system.h"
+#include "engine/string_list.h"
+#include "tests/support/fake_form.h"
+#include "tests/support/site.h"
+#include "tests/support/temp_folder.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+const std::string kFetchFailed = "Ошибка при получении файла - ";
+
+std::string Slashes(std::string path) {
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+}
+
+class InstallRunTest : public ::testing::Test {
+protected:
+    InstallRunTest() {
+        form.destination = dest;
+        form.siteHost = site.Host();
+        form.log = {"welcome text"};
+    }
+
+    // Serves a file of the product at its entry (backslashes) below the site base.
+    void PutFile(const std::string& entry, const std::string& body) const {
+        site.Put("Updates/Pelmar/" + Slashes(entry), body);
+    }
+    void PutManifest(const std::string& text) const { PutFile("Resources\\Pelmar.ini", text); }
+    // Entries fetched from the site, manifest first, as relative paths.
+    Lines Fetched() const {
+        Lines fetched;
+        for (const std::string& path : site.Requests()) {
+            const std::string base = "/Updates/Pelmar/";
+            fetched.push_back(path.compare(0, base.size(), base) == 0 ? path.substr(base.size()) : path);
+        }
+        return fetched;
+    }
+
+    TestSite site;
+    TempFolder temp;
+    const std::string dest = temp / "Programs\\Pelmar";
+    const std::string manifestLocal = dest + "\\Resources\\Pelmar.ini";
+    FakeForm form;
+};
+
+TEST_F(InstallRunTest, FetchesEveryListedFileThenLaunchesTheProductAndCloses) {
+    const std::string manifest = "; Pelmar\r\n[Other]\r\nNot.me\r\n[UpdateFiles]\r\nPelmar.exe\r\nData\\base.dat\r\n";
+    PutManifest(manifest);
+    PutFile("Pelmar.exe", "MZ program");
+    PutFile("Data\\base.dat", std::string(30000, 'd'));
+    Lines logAtMessages;
+    form.onProcessMessages = [&] { logAtMessages.push_back(std::to_string(form.log.size())); };
+
+    RunInstall(form);
+
+    EXPECT_EQ(form.Messages(), (Lines{"Скачиваем файлы...", manifestLocal, dest + "\\Pelmar.exe",
+                                      dest + "\\Data\\base.dat", "OK"}));
+    // The cleared log is painted first, then the window repaints after each file.
+    EXPECT_EQ(logAtMessages, (Lines{"0", "3", "4"}));
+    EXPECT_EQ(Fetched(), (Lines{"Resources/Pelmar.ini", "Pelmar.exe", "Data/base.dat"}));
+    EXPECT_EQ(ReadFileBytes(manifestLocal), manifest);
+    EXPECT_EQ(ReadFileBytes(dest + "\\Pelmar.exe"), "MZ program");
+    EXPECT_EQ(ReadFileBytes(dest + "\\Data\\base.dat"), std::string(30000, 'd'));
+    EXPECT_EQ(form.shellOpened, Lines{dest + "\\Pelmar.exe"});
+    EXPECT_EQ(form.closeCount, 1);
+    EXPECT_EQ(form.cancelCaption, "Отмена");
+    EXPECT_FALSE(form.installRunning);
+}
+
+TEST_F(InstallRunTest, WithoutTheRunFlagOpensTheFolderTwiceAndStaysOpen) {
+    PutManifest("[UpdateFiles]\r\nPelmar.exe\r\nPelmar.dll\r\n");
+    PutFile("Pelmar.exe", "exe");
+    PutFile("Pelmar.dll", "dll");
+    form.runAfterInstall = false;
+
+    RunInstall(form);
+
+    EXPECT_EQ(form.Messages().back(), "OK");
+    EXPECT_EQ(form.shellOpened, (Lines{dest, dest}));
+    EXPECT_EQ(form.cancelCaption, "Закрыть");
+    EXPECT_EQ(form.closeCount, 0);
+}
+
+TEST_F(InstallRunTest, ManifestListedInItsSectionIsNotFetchedAgain) {
+    PutManifest("[UpdateFiles]\r\nResources\\Pelmar.ini\r\nPelmar.exe\r\n");
+    PutFile("Pelmar.exe", "exe");
+
+    RunInstall(form);
+
+    EXPECT_EQ(form.Messages(), (Lines{"Скачиваем файлы...", manifestLocal, dest + "\\Pelmar.exe", "OK"}));
+    EXPECT_EQ(Fetched(), (Lines{"Resources/Pelmar.ini", "Pelmar.exe"}));
+    EXPECT_EQ(form.shellOpened, Lines{dest + "\\Pelmar.exe"});
+}
+
+TEST_F(InstallRunTest, SectionOfOnlyManifestEntriesSucceedsWithTheManifestAlone) {
+    // Both begin with the manifest's own path.
+    PutManifest("[UpdateFiles]\r\nResources\\Pelmar.ini\r\nResources\\Pelmar.ini.old\r\n");
+
+    RunInstall(form);
+
+    EXPECT_EQ(form.Messages(), (Lines{"Скачиваем файлы...", manifestLocal, "OK"}));
+    EXPECT_EQ(Fetched(), Lines{"Resources/Pelmar.ini"});
+    EXPECT_EQ(form.shellOpened, Lines{dest + "\\Pelmar.exe"});
+    EXPECT_EQ(form.closeCount, 1);
+}
+
+TEST_F(InstallRunTest, ManifestEntryInOtherLetterCaseIsFetchedAgain) {
+    // The site's folder cannot hold both spellings under Wine, so the second
+    // fetch finds nothing; that it is asked for at all is the point.
+    const std::string manifest = "[UpdateFiles]\r\nPelmar.exe\r\nresources\\pelmar.ini\r\n";
+    PutManifest(manifest);
+    PutFile("Pelmar.exe", "exe");
+
+    RunInstall(form);
+
+    EXPECT_EQ(Fetched(), (Lines{"Resources/Pelmar.ini", "Pelmar.exe", "resources/pelmar.ini"}));
+    EXPECT_EQ(form.Messages().back(), kFetchFailed + dest + "\\resources\\pelmar.ini");
+    EXPECT_EQ(ReadFileBytes(manifestLocal), manifest);
+}
+
+// A manifest that cannot be used ends the run with its error line; nothing
+// more is fetched and nothing is opened.
+struct RefusedManifest {
+    const char* name;
+    const char* text;  // nullptr: not on the site
+};
+
+class InstallRunRefusedManifestTest : public InstallRunTest,
+                                      public ::testing::WithParamInterface<RefusedManifest> {};
+
+TEST_P(InstallRunRefusedManifestTest, EndsWithTheManifestErrorLine) {
+    if (GetParam().text) PutManifest(GetParam().text);
+    PutFile("Pelmar.exe", "exe");
+
+    RunInstall(form);
+
+    // An empty or missing manifest is not even logged as fetched.
+    const bool fetched = GetParam().text && *GetParam().text;
+    EXPECT_EQ(form.Messages(), (fetched ? Lines{"Скачиваем файлы...", manifestLocal, kFetchFailed + manifestLocal}
+                                        : Lines{"Скачиваем файлы...", kFetchFailed + manifestLocal}));
+    EXPECT_EQ(Fetched(), Lines{"Resources/Pelmar.ini"});
+    EXPECT_TRUE(form.shellOpened.empty());
+    EXPECT_EQ(form.closeCount, 0);
+    EXPECT_EQ(form.cancelCaption, "Отмена");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    InstallRun, InstallRunRefusedManifestTest,
+    ::testing::Values(RefusedManifest{"NotOnTheSite", nullptr},
+                      RefusedManifest{"EmptyOnTheSite", ""},
+                      RefusedManifest{"NoSection", "[Other]\r\nPelmar.exe\r\nPelmar.dll\r\n"},
+                      RefusedManifest{"OneEntry", "[UpdateFiles]\r\nPelmar.exe\r\n"},
+                      RefusedManifest{"OneEntryBeforeNextSection", "[UpdateFiles]\r\nPelmar.exe\r\n[Next]\r\nPelmar.dll\r\n"},
+                      RefusedManifest{"HeaderOnLastLine", "Pelmar.exe\r\nPelmar.dll\r\n[UpdateFiles]\r\n"}),
+    [](const ::testing::TestParamInfo<RefusedManifest>& info) { return std::string(info.param.name); });
+
+TEST_F(InstallRunTest, FailedFileStopsTheRunAndKeepsEarlierFiles) {
+    PutManifest("[UpdateFiles]\r\nPelmar.exe\r\nMissing.dll\r\nLater.dll\r\n");
+    PutFile("Pelmar.exe", "exe");
+    PutFile("Later.dll", "later");
+
+    RunInstall(form);
+
+    EXPECT_EQ(form.Messages(), (Lines{"Скачиваем файлы...", manifestLocal, dest + "\\Pelmar.exe",
+                                      kFetchFailed + dest + "\\Missing.dll"}));
+    EXPECT_EQ(Fetched(), (Lines{"Resources/Pelmar.ini", "Pelmar.exe", "Missing.dll"}));
+    EXPECT_EQ(ReadFileBytes(dest + "\\Pelmar.exe"), "exe");
+    EXPECT_FALSE(FileExists(dest + "\\Later.dll"));
+    EXPECT_TRUE(form.shellOpened.empty());
+    EXPECT_EQ(form.closeCount, 0);
+}
+
+TEST_F(InstallRunTest, TruncatedFileFailsLikeAMissingOne) {
+    PutManifest("[UpdateFiles]\r\nPelmar.exe\r\nPelmar.dll\r\n");
+    PutFile("Pelmar.exe", std::string(20000, 'x'));
+    site.Fault("Updates/Pelmar/Pelmar.exe", "truncate 15000");
+    PutFile("Pelmar.dll", "dll");
+
+    RunInstall(form);
+
+    EXPECT_EQ(form.Messages().back(), kFetchFailed + dest + "\\Pelmar.exe");
+    EXPECT_FALSE(FileExists(dest + "\\Pelmar.exe"));
+    EXPECT_TRUE(form.shellOpened.empty());
+}
+
+TEST_F(InstallRunTest, BlankEntryEndsInCannotCreateFile) {
+    PutManifest("[UpdateFiles]\r\nPelmar.exe\r\n\r\nLater.dll\r\n");
+    PutFile("Pelmar.exe", "exe");
+    PutFile("Later.dll", "later");
+
+    try {
+        RunInstall(form);
+        FAIL() << "no EFCreateError";
+    } catch (const EFCreateError& error) {
+        const std::string prefix = "Cannot create file \"" + dest + "\\\". ";
+        EXPECT_EQ(error.Message().substr(0, prefix.size()), prefix);
+    }
+    EXPECT_EQ(form.Messages(), (Lines{"Скачиваем файлы...", manifestLocal, dest + "\\Pelmar.exe"}));
+    EXPECT_FALSE(FileExists(dest + "\\Later.dll"));
+    EXPECT_TRUE(form.shellOpened.empty());
+    EXPECT_FALSE(form.installRunning);
+}
+
+TEST_F(InstallRunTest, ProductOpenElsewhereEndsInCannotCreateFile) {
+    PutManifest("[UpdateFiles]\r\nPelmar.exe\r\nPelmar.dll\r\n");
+    PutFile("Pelmar.exe", "new exe");
+    PutFile("Pelmar.dll", "dll");
+    WriteFileBytes(dest + "\\Pelmar.exe", "running exe");
+    HANDLE running = CreateFileA((dest + "\\Pelmar.exe").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(running, INVALID_HANDLE_VALUE);
+
+    EXPECT_THROW(RunInstall(form), EFCreateError);
+    CloseHandle(running);
+
+    EXPECT_EQ(ReadFileBytes(dest + "\\Pelmar.exe"), "running exe");
+    EXPECT_EQ(form.Messages(), (Lines{"Скачиваем файлы...", manifestLocal}));
+    EXPECT_TRUE(form.shellOpened.empty());
+}
+
+class InstallRunUnsafeEntryTest : public InstallRunTest, public ::testing::WithParamInterface<const char*> {};
+
+// Nothing is fetched for the entry or after it, and the run ends like a failed file.
+TEST_P(InstallRunUnsafeEntryTest, IsRefusedBeforeAnythingIsFetched) {
+    const std::string entry = GetParam();
+    PutManifest("[UpdateFiles]\r\nPelmar.exe\r\n" + entry + "\r\nLater.dll\r\n");
+    PutFile("Pelmar.exe", "exe");
+    PutFile("Later.dll", "later");
+
+    RunInstall(form);
+
+    EXPECT_EQ(form.Messages(), (Lines{"Скачиваем файлы...", manifestLocal, dest + "\\Pelmar.exe",
+                                      "Недопустимый путь файла - " + entry}));
+    EXPECT_EQ(Fetched(), (Lines{"Resources/Pelmar.ini", "Pelmar.exe"}));
+    EXPECT_TRUE(form.shellOpened.empty());
+    EXPECT_EQ(form.closeCount, 0);
+    EXPECT_EQ(form.cancelCaption, "Отмена");
+}
+
+const char* const kUnsafeEntries[] = {
+    "\\Windows\\evil.dll", "/etc/evil", "\\\\server\\share\\evil.dll",
+    "C:\\Windows\\evil.dll", "C:evil.dll", "Pelmar.exe:stream", "Data:",
+    "..\\evil.dll", "../evil.dll", "Data\\..\\..\\evil.dll", "Data/../../evil.dll", "Data\\..", "..",
+    ".. \\evil.dll", "Data\\...\\evil.dll",
+    "CON", "con.txt", "Data\\Nul", "aux\\evil.dll", "PRN.ini", "COM1", "com9.log", "Data\\LPT1", "lpt9.dat.txt",
+    "CON .txt",
+};
+INSTANTIATE_TEST_SUITE_P(InstallRun, InstallRunUnsafeEntryTest, ::testing::ValuesIn(kUnsafeEntries));
+
+TEST(ManifestEntry, SafeEntriesStayInsideTheDestination) {
+    for (const char* entry : {"Pelmar.exe", "Resources\\Pelmar.ini", "Data/base.dat", "a\\b\\c\\d.txt", "",
+                              "CONFIG.SYS", "console.dll", "Data\\Connect", "COM10", "LPT", "NULL.txt",
+                              "..a", "a..b", "Data\\.\\x", ".hidden", "Data\\\\x", "Data\\"}) {
+        EXPECT_TRUE(IsSafeManifestEntry(entry)) << entry;
+    }
+    for (const char* entry : kUnsafeEntries) EXPECT_FALSE(IsSafeManifestEntry(entry)) << entry;
+}
+
+TEST_F(InstallRunTest, DestinationThatCannotBeMadeIsLogged) {
+    WriteFileBytes(temp / "blocker", "a file, not a folder");
+    form.destination = temp / "blocker\\Pelmar";
+
+    RunInstall(form);
+
+    EXPECT_EQ(form.Messages(), Lines{"Не могу создать директорию " + form.destination});
+    EXPECT_TRUE(site.Requests().empty());
+    EXPECT_TRUE(form.shellOpened.empty());
+}
+
+TEST_F(InstallRunTest, EmptyDestinationCannotEvenBeAttempted) {
+    form.destination = "";
+
+    try {
+        RunInstall(form);
+        FAIL() << "no EInOutError";
+    } catch (const EInOutError& error) {
+        EXPECT_EQ(error.Message(), "Unable to create directory");
+    }
+    EXPECT_TRUE(form.log.empty());
+    EXPECT_TRUE(site.Requests().empty());
+    EXPECT_FALSE(form.installRunning);
+}
+
+TEST_F(InstallRunTest, SiteHostWithoutWwwCannotBeOpened) {
+    PutManifest("[UpdateFiles]\r\nPelmar.exe\r\nPelmar.dll\r\n");
+    form.siteHost = site.Host().substr(4);
+
+    RunInstall(form);
+
+    EXPECT_EQ(form.Messages(), (Lines{"Скачиваем файлы...", kFetchFailed + manifestLocal}));
+    EXPECT_TRUE(site.Requests().empty());
+}
+
+TEST_F(InstallRunTest, PressWhileARunIsInProgressIsIgnored) {
+    PutManifest("[UpdateFiles]\r\nPelmar.exe\r\nPelmar.dll\r\n");
+    PutFile("Pelmar.exe", "exe");
+    PutFile("Pelmar.dll", "dll");
+    form.onProcessMessages = [&] { RunInstall(form); };
+
+    RunInstall(form);
+
+    EXPECT_EQ(Fetched(), (Lines{"Resources/Pelmar.ini", "Pelmar.exe", "Pelmar.dll"}));
+    EXPECT_EQ(form.Messages(), (Lines{"Скачиваем файлы...", manifestLocal, dest + "\\Pelmar.exe",
+                                      dest + "\\Pelmar.dll", "OK"}));
+    EXPECT_EQ(form.closeCount, 1);
+    EXPECT_EQ(form.processMessagesCount, 3);
+
+    // A later press starts a new run.
+    form.onProcessMessages = nullptr;
+    RunInstall(form);
+    EXPECT_EQ(Fetched().size(), 6u);
+}
+
+TEST_F(InstallRunTest, FirstLineCountsFromTheLastLogLineBeforeTheRun) {
+    struct FixedClock {
+        static TDateTime Now() { return EncodeDateTime(2024, 3, 1, 12, 0, 1, 500); }
+    };
+    SetClockForTesting(&FixedClock::Now);
+    form.lastLogTime = EncodeDateTime(2024, 3, 1, 12, 0, 0, 0);
+    form.siteHost = site.Host().substr(4);
+
+    RunInstall(form);
+    SetClockForTesting(nullptr);
+
+    ASSERT_EQ(form.log.size(), 2u);
+    EXPECT_NE(form.log[0].find(" (1500) - Скачиваем файлы..."), std::string::npos) << form.log[0];
+    EXPECT_NE(form.log[1].find(" (0) - "), std::string::npos) << form.log[1];
+}
+
+TEST_F(InstallRunTest, OpenDestinationOpensOnlyAnExistingFolder) {
+    OpenDestination(form);
+    EXPECT_TRUE(form.shellOpened.empty());
+
+    CreateDirectoryA((temp / "Programs").c_str(), nullptr);
+    CreateDirectoryA(dest.c_str(), nullptr);
+    OpenDestination(form);
+    EXPECT_EQ(form.shellOpened, Lines{dest});
+}
+
+struct SectionCase {
+    const char* name;
+    Lines source;
+    Lines entries;
+};
+
+class ReadIniSectionTest : public ::testing::TestWithParam<SectionCase> {};
+
+TEST_P(ReadIniSectionTest, ReadsTheLinesOfTheSection) {
+    TStringList source;
+    for (const std::string& line : GetParam().source) source.Add(line);
+    TStringList entries;
+    entries.Add("left from before");
+
+    EXPECT_EQ(ReadIniSection(source, entries, "UpdateFiles"), static_cast<int>(GetParam().entries.size()));
+    Lines read;
+    for (int i = 0; i < entries.Count(); ++i) read.push_back(entries[i]);
+    EXPECT_EQ(read, GetParam().entries);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ReadIniSection, ReadIniSectionTest,
+    ::testing::Values(
+        SectionCase{"ToTheEnd", {"[UpdateFiles]", "a", "b"}, {"a", "b"}},
+        SectionCase{"HeaderInAnyCase", {"x", "[updateFILES]", "a"}, {"a"}},
+        SectionCase{"FirstHeaderWins", {"[UpdateFiles]", "a", "[Other]", "[UPDATEFILES]", "b"}, {"a"}},
+        SectionCase{"EndsAtNextBracket", {"[UpdateFiles]", "a", "[", "b"}, {"a"}},
+        SectionCase{"IndentedBracketIsAnEntry", {"[UpdateFiles]", "a", "  [x]", "b"}, {"a", "  [x]", "b"}},
+        SectionCase{"EmptyLinesAreEntries", {"[UpdateFiles]", "", "a", ""}, {"", "a", ""}},
+        SectionCase{"WholeLinesUntrimmed", {"[UpdateFiles]", "; note", "key = value ", " b"}, {"; note", "key = value ", " b"}},
+        SectionCase{"EmptySection", {"[UpdateFiles]", "[Next]", "a"}, {}},
+        SectionCase{"HeaderOnLastLine", {"a", "[UpdateFiles]"}, {}},
+        SectionCase{"NoHeader", {"UpdateFiles", " [UpdateFiles]", "[UpdateFiles] ", "[Update Files]", "a"}, {}},
+        SectionCase{"EmptySource", {}, {}}),
+    [](const ::testing::TestParamInfo<SectionCase>& info) { return std::string(info.param.name); });
+
+}  // namespace

@@ -1,1 +1,65 @@
-// placeholder, being written
+#include "tests/support/site.h"
+
+#include "tests/support/temp_folder.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <stdexcept>
+
+namespace {
+
+// Set by the harness for every program it runs (scripts/wine-run).
+std::string HarnessVariable(const char* name) {
+    const char* value = std::getenv(name);
+    if (value == nullptr || *value == '\0') {
+        throw std::runtime_error(std::string(name) + " is not set: run the tests through scripts/wine-run");
+    }
+    return value;
+}
+
+std::string WindowsPath(std::string path) {
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+}  // namespace
+
+TestSite::TestSite()
+    : port_(HarnessVariable("SITE_PORT")),
+      root_(HarnessVariable("SITE_ROOT")),
+      requestLog_(HarnessVariable("SITE_REQUEST_LOG")) {
+    RemoveTree(root_);
+    CreateDirectoryA(root_.c_str(), nullptr);
+    // The server appends one line per request; start from an empty log.
+    HANDLE log = CreateFileA(requestLog_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (log == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot empty the request log " + requestLog_);
+    CloseHandle(log);
+}
+
+std::string TestSite::Host() const { return "www.127.0.0.1:" + port_; }
+
+std::string TestSite::Url(const std::string& path) const { return "http://127.0.0.1:" + port_ + "/" + path; }
+
+void TestSite::Put(const std::string& path, const std::string& body) const {
+    WriteFileBytes(root_ + "\\" + WindowsPath(path), body);
+}
+
+void TestSite::Fault(const std::string& path, const std::string& directives) const {
+    WriteFileBytes(root_ + "\\" + WindowsPath(path) + ".fault", directives);
+}
+
+std::vector<std::string> TestSite::Requests() const {
+    std::string text = ReadFileBytes(requestLog_);
+    std::vector<std::string> paths;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        paths.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return paths;
+}

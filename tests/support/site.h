@@ -22,4 +22,9 @@ public:
     void Fault(const std::string& path, const std::string& directives) const;
     // The paths requested since construction, in order ("/Updates/...").
     std::vector<std::string> Requests() const;
+
+private:
+    std::string port_;
+    std::string root_;        // Windows path of the served folder
+    std::string requestLog_;  // Windows path of the server's request log
 };
