@@ -1,0 +1,126 @@
+#include "engine/exceptions.h"
+#include "tests/window/window_fixture.h"
+#include "window/dispatch.h"
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+namespace {
+
+struct ErrorBox {
+    std::string title;
+    std::string text;
+    bool answered = false;
+};
+
+BOOL CALLBACK FindDialog(HWND hwnd, LPARAM found) {
+    char className[32] = {};
+    GetClassNameA(hwnd, className, sizeof className);
+    if (std::string(className) != "#32770" || !IsWindowVisible(hwnd)) return TRUE;
+    *reinterpret_cast<HWND*>(found) = hwnd;
+    return FALSE;
+}
+
+BOOL CALLBACK FindMessageText(HWND hwnd, LPARAM text) {
+    char className[32] = {};
+    GetClassNameA(hwnd, className, sizeof className);
+    char buffer[1024] = {};
+    if (std::string(className) == "Static" && GetWindowTextA(hwnd, buffer, sizeof buffer) > 0) {
+        *reinterpret_cast<std::string*>(text) = buffer;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Waits on another thread for the UI thread's message box, reads it and
+// presses its OK button, while show() runs on this thread.
+template <typename Show>
+ErrorBox AnswerErrorBox(Show show) {
+    ErrorBox box;
+    DWORD uiThread = GetCurrentThreadId();
+    std::thread reader([&] {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (std::chrono::steady_clock::now() < deadline) {
+            HWND dialog = nullptr;
+            EnumThreadWindows(uiThread, FindDialog, reinterpret_cast<LPARAM>(&dialog));
+            if (dialog != nullptr) {
+                char title[256] = {};
+                GetWindowTextA(dialog, title, sizeof title);
+                box.title = title;
+                EnumChildWindows(dialog, FindMessageText, reinterpret_cast<LPARAM>(&box.text));
+                HWND ok = GetDlgItem(dialog, IDOK);
+                box.answered = ok != nullptr;
+                SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    show();
+    reader.join();
+    return box;
+}
+
+}  // namespace
+
+TEST(ApplicationTitle, IsTheProgramFileNameCutAtItsFirstDotWithTheRestInLowerCase) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"C:\\Program Files\\Install-Pelmar.exe", "Install-pelmar"},
+        {"Z:\\tmp\\Install-PELMAR.v2.exe", "Install-pelmar"},
+        {"install-Zunt.exe", "install-zunt"},
+        {"C:\\a.b\\Setup", "Setup"},
+    };
+    for (const auto& [path, title] : cases) EXPECT_EQ(TitleFromFileName(path), title) << path;
+}
+
+TEST(ErrorBoxText, AddsAFullStopOnlyAfterACharacterAboveIt) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"Unable to create directory", "Unable to create directory."},
+        {"Ошибка", "Ошибка."},
+        {"code 5", "code 5."},
+        {"path:", "path:."},
+        {"Done.", "Done."},
+        {"Stop!", "Stop!"},
+        {"(x)", "(x)"},
+        {"trailing ", "trailing "},
+        {"", ""},
+    };
+    for (const auto& [message, text] : cases) EXPECT_EQ(ErrorBoxText(message), text) << message;
+}
+
+TEST_F(WindowTest, AnErrorLeavingAHandlerIsShownInTheErrorBoxAndTheProgramGoesOn) {
+    Start();
+    const std::pair<std::string, std::string> cases[] = {
+        {"Cannot open file \"C:\\x\". Отказано в доступе", "Cannot open file \"C:\\x\". Отказано в доступе."},
+        {"Готово.", "Готово."},
+    };
+    for (const auto& [message, shown] : cases) {
+        bool after = false;
+        ErrorBox box = AnswerErrorBox([&] {
+            Dispatch([&] {
+                throw Exception(message);
+                after = true;
+            });
+        });
+        EXPECT_TRUE(box.answered);
+        EXPECT_EQ(box.text, shown);
+        EXPECT_EQ(box.title, "window_tests");
+        EXPECT_FALSE(after);
+    }
+
+    // Through a real button: an empty destination cannot even be attempted.
+    form->EditPathDest.SetText("");
+    ErrorBox box = AnswerErrorBox([&] { Click(form->updates); });
+    EXPECT_EQ(box.text, "Unable to create directory.");
+    EXPECT_EQ(box.title, "window_tests");
+    EXPECT_FALSE(application.Terminated());
+    EXPECT_TRUE(IsWindowVisible(form->Handle()));
+}
+
+TEST_F(WindowTest, AnythingButOurOwnErrorIsShownWithAnEmptyMessage) {
+    Start();
+    ErrorBox box = AnswerErrorBox([] { Dispatch([] { throw 42; }); });
+    EXPECT_TRUE(box.answered);
+    EXPECT_EQ(box.text, "");
+}

@@ -1,0 +1,75 @@
+// A fresh application with the real installer window for each test; the
+// shell's launches are recorded instead of made, and the modal folder picker
+// answers from the test.
+#pragma once
+
+#include "window/application.h"
+#include "window/folder_picker.h"
+#include "window/shell_open.h"
+#include "window/tforminstallprogram.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+class WindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetShellOpenHookForTesting([this](HWND owner, const std::string& target) {
+            EXPECT_EQ(owner, form->Handle());
+            launches.push_back(target);
+        });
+        SetFolderPickerHookForTesting([this](HWND, const FolderPickerSettings& settings) {
+            pickerSettings.push_back(settings);
+            return pickerAnswer;
+        });
+        SetProgramsFolderExistsForTesting(nullptr);
+        application.Initialize();
+        application.CreateForm(form);
+    }
+
+    void TearDown() override {
+        application.ProcessMessages();
+        SetShellOpenHookForTesting(nullptr);
+        SetFolderPickerHookForTesting(nullptr);
+        SetProgramsFolderExistsForTesting(nullptr);
+    }
+
+    // Start-up as the entry point does it, up to the message loop.
+    void Start(const std::string& programName = "Pelmar") {
+        form->SetProgramName(programName);
+        form->Show();
+        application.ProcessMessages();
+    }
+
+    // The log panel's lines as the user sees them.
+    std::vector<std::string> LogLines() const {
+        std::vector<std::string> lines;
+        std::string text = form->MemoInform.Text();
+        size_t start = 0;
+        for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
+            lines.push_back(text.substr(start, end - start));
+        }
+        if (start < text.size()) lines.push_back(text.substr(start));
+        return lines;
+    }
+
+    // The message part of a log line (after ") - ").
+    static std::string MessageOf(const std::string& line) {
+        size_t at = line.find(") - ");
+        return at == std::string::npos ? line : line.substr(at + 4);
+    }
+
+    void Click(const Control& button) {
+        PostMessageW(button.Handle(), BM_CLICK, 0, 0);
+        application.ProcessMessages();
+    }
+
+    TApplication application;
+    TFormInstallProgram* form = nullptr;  // owned by the application
+    std::vector<std::string> launches;
+    std::vector<FolderPickerSettings> pickerSettings;
+    std::optional<std::string> pickerAnswer;
+};

@@ -1,0 +1,92 @@
+#include "window/tforminstallprogram.h"
+
+#include "engine/activity_log.h"
+#include "engine/date_time.h"
+#include "engine/download.h"
+#include "engine/file_system.h"
+#include "engine/install_run.h"
+#include "engine/narrow_text.h"
+#include "window/product_profile.h"
+#include "window/application.h"
+#include "window/folder_picker.h"
+#include "window/form_layout.h"
+#include "window/shell_open.h"
+
+TFormInstallProgram* FormInstallProgram = nullptr;
+
+namespace {
+
+// A folder there moves the proposed destination to drive D:.
+constexpr char kProgramsFolderOnD[] = "D:\\Programs";
+
+bool (*programsFolderExists)(const std::string&) = nullptr;
+
+bool ProgramsFolderExists(const std::string& folder) {
+    return programsFolderExists != nullptr ? programsFolderExists(folder) : DirectoryExists(folder);
+}
+
+constexpr COLORREF kBlue = RGB(0, 0, 255);
+constexpr COLORREF kNavy = RGB(0, 0, 128);
+
+}  // namespace
+
+void SetProgramsFolderExistsForTesting(bool (*exists)(const std::string& folder)) { programsFolderExists = exists; }
+
+TFormInstallProgram::TFormInstallProgram() { LoadFormLayout(*this); }
+
+void TFormInstallProgram::FormShow(Control&) {
+    MemoInform.SetText(ReplaceAll(MemoInform.Text(), "Tirven", programName_));
+    if (programName_ == "Pelmar") {
+        LabelSite.SetText(kProductSiteHost);
+        MemoInform.SetText(ReplaceAll(MemoInform.Text(), kMakerSiteHost, kProductSiteHost));
+        MemoInform.SetText(ReplaceAll(MemoInform.Text(), kMakerEmail, kProductEmail));
+        CheckBoxRun.SetChecked(true);
+    } else if (programName_ == "Zunt") {
+        MemoInform.SetText(ReplaceAll(MemoInform.Text(), "tirven", "zunt"));
+    }
+    EditPathDest.SetText(ProgramsFolderExists(kProgramsFolderOnD) ? "D:" : "C:");
+    EditPathDest.SetText(EditPathDest.Text() + "\\Programs\\" + programName_);
+    lastLogTime_ = Now();
+}
+
+void TFormInstallProgram::EditPathDestChange(Control&) {
+    // A folder of that name does not count.
+    bool present = FileExists(EditPathDest.Text() + "\\" + programName_ + ".exe");
+    SetCaption(std::string(present ? "Обновление " : "Установка ") + "программы " + programName_);
+    updates.SetText(present ? "Обновить" : "Установить");
+}
+
+void TFormInstallProgram::SBOpenPathDestClick(Control&) {
+    std::optional<std::string> folder = PickFolder(Handle(), FolderPickerSettingsFor(EditPathDest.Text()));
+    if (folder) EditPathDest.SetText(*folder);
+}
+
+void TFormInstallProgram::LabelSiteClick(Control&) { ShellOpen(LabelSite.Text()); }
+
+void TFormInstallProgram::Label1MouseMove(Control& Sender) {
+    if (auto* label = dynamic_cast<Label*>(&Sender)) label->SetFontColor(kBlue);
+}
+
+void TFormInstallProgram::Label1MouseLeave(Control& Sender) {
+    if (auto* label = dynamic_cast<Label*>(&Sender)) label->SetFontColor(kNavy);
+}
+
+void TFormInstallProgram::dovrinClick(Control&) { Close(); }
+
+void TFormInstallProgram::updatesClick(Control&) { RunInstall(*this); }
+
+void TFormInstallProgram::Label1Click(Control&) { OpenDestination(*this); }
+
+void TFormInstallProgram::LogMessage(const std::string& message) { ::LogMessage(*this, message); }
+
+bool TFormInstallProgram::CheckDirectory(const std::string& dir, bool report) {
+    return ::CheckDirectory(*this, dir, report);
+}
+
+int TFormInstallProgram::DownloadFile(const std::string& url, const std::string& localPath) {
+    return ::DownloadFile(*this, url, localPath);
+}
+
+void TFormInstallProgram::ProcessMessages() { Application->ProcessMessages(); }
+
+void TFormInstallProgram::ShellOpen(const std::string& target) { OpenThroughShell(Handle(), target); }

@@ -1,0 +1,83 @@
+// The installer's one window: the destination folder, the Install and Cancel
+// buttons, the site link, the run flag, the log panel. It is the engine's
+// view of the form (InstallerForm).
+#pragma once
+
+#include "engine/installer_form.h"
+#include "window/controls.h"
+#include "window/form.h"
+#include "window/gdi_object.h"
+
+#include <string>
+#include <vector>
+
+class TFormInstallProgram : public TForm, public InstallerForm {
+    // Borrowed by the controls below; declared first so that they go last.
+    std::vector<UniqueGdiObject> fonts_;
+
+public:
+    // Creates the hidden window from its layout (form_layout.cpp).
+    TFormInstallProgram();
+
+    // Controls, in the order of the layout.
+    Panel PanelTop;
+    Label Label1;
+    SpeedButton SBOpenPathDest;
+    Edit EditPathDest;
+    Button updates;
+    Button dovrin;
+    CheckBox CheckBoxRun;
+    Memo MemoInform;
+    StatusBar StatusBar1;
+    Label LabelSite;
+
+    // Event handlers, attached by the layout.
+    void SBOpenPathDestClick(Control& Sender);
+    void dovrinClick(Control& Sender);
+    void updatesClick(Control& Sender);
+    void Label1Click(Control& Sender);
+    void Label1MouseLeave(Control& Sender);
+    void Label1MouseMove(Control& Sender);
+    void LabelSiteClick(Control& Sender);
+    void EditPathDestChange(Control& Sender);
+    void FormShow(Control& Sender);
+
+    // The engine's operations on this form.
+    void LogMessage(const std::string& message);
+    bool CheckDirectory(const std::string& dir, bool report);
+    int DownloadFile(const std::string& url, const std::string& localPath);
+
+    // Set once by the entry point before the window is shown.
+    void SetProgramName(const std::string& name) { programName_ = name; }
+
+    // InstallerForm
+    const std::string& ProgramName() const override { return programName_; }
+    TDateTime LastLogTime() const override { return lastLogTime_; }
+    void SetLastLogTime(TDateTime value) override { lastLogTime_ = value; }
+    std::string DestinationText() const override { return EditPathDest.Text(); }
+    std::string SiteHost() const override { return LabelSite.Text(); }
+    bool RunAfterInstall() const override { return CheckBoxRun.Checked(); }
+    void SetCancelCaption(const std::string& caption) override { dovrin.SetText(caption); }
+    int LogLineCount() const override { return MemoInform.LineCount(); }
+    void ClearLog() override { MemoInform.Clear(); }
+    void AppendLogLine(const std::string& line) override { MemoInform.AppendLine(line); }
+    void ProcessMessages() override;
+    void Close() override { TForm::Close(); }
+    void ShellOpen(const std::string& target) override;
+
+    // The tool-tips of Label1, LabelSite and updates.
+    const ToolTips& Hints() const { return hints_; }
+
+private:
+    std::string programName_;
+    TDateTime lastLogTime_ = 0;
+    ToolTips hints_;
+    friend void LoadFormLayout(TFormInstallProgram& form);
+};
+
+// The program's main form.
+extern TFormInstallProgram* FormInstallProgram;
+
+// Lets tests decide whether the folder that moves the proposed destination to
+// drive D: exists; nullptr restores the real folder test.
+void SetProgramsFolderExistsForTesting(bool (*exists)(const std::string& folder));
