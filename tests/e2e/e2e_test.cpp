@@ -1,0 +1,432 @@
+// The shipped installer as a whole, driven from outside like a user drives it,
+// against the loopback site. The program is built for the product's real site;
+// it reaches the test site through the proxy variable that WinINet honours.
+#include "tests/e2e/installer_driver.h"
+#include "tests/support/site.h"
+#include "tests/support/temp_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string gInstaller;     // Install-<product>.exe
+std::string gDemoProduct;   // the demo product's program
+
+const std::string kProduct = PRODUCT_NAME;
+const std::string kProductExe = kProduct + ".exe";
+const std::string kManifest = "Resources\\" + kProduct + ".ini";
+const std::string kSiteBase = "Updates/" + kProduct + "/";
+const std::string kFetchFailed = "Ошибка при получении файла - ";
+constexpr DWORD kRunTimeoutMs = 60000;
+
+bool FileExists(const std::string& path) {
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::vector<std::string> FilesBelow(const std::string& folder, const std::string& prefix = "") {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        std::string name = found.cFileName;
+        if (name == "." || name == "..") continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            for (auto& inner : FilesBelow(folder + "\\" + name, prefix + name + "\\")) names.push_back(inner);
+        } else {
+            names.push_back(prefix + name);
+        }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The system's text for an error, as the installer quotes it: without the
+// final full stop and line break.
+std::string SystemText(DWORD code) {
+    char buffer[1024] = {};
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                                  buffer, sizeof buffer, nullptr);
+    std::string text(buffer, length);
+    while (!text.empty() && std::strchr("\r\n \t", text.back()) != nullptr) text.pop_back();
+    if (!text.empty() && text.back() == '.') text.pop_back();
+    return text;
+}
+
+bool IsOkLine(const std::string& line) { return LogMessageOf(line) == "OK"; }
+
+std::string Joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const auto& line : lines) text += line + "\n";
+    return text;
+}
+
+// A file manager window showing a folder of this name: the run opens the
+// destination that way after its "OK" when the run flag is cleared.
+bool WaitForFolderWindow(const std::string& folderName, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    do {
+        // Wine's file manager, then Windows' own.
+        for (const char* className : {"ExplorerWClass", "CabinetWClass"}) {
+            for (HWND window : TopWindowsOfClass(className)) {
+                if (WindowCaption(window) == folderName) return true;
+            }
+        }
+        Sleep(50);
+    } while (GetTickCount() - start < timeoutMs);
+    return false;
+}
+
+class EndToEnd : public testing::Test {
+protected:
+    // The site's files, relative to the product folder, "\" separators.
+    std::map<std::string, std::string> siteFiles_;
+
+    void SetUp() override {
+        explorersBefore_ = ProcessesNamed("explorer.exe");
+        dest_ = temp_ / kProduct;
+        siteFiles_ = {
+            {kProductExe, ReadFileBytes(gDemoProduct)},
+            {"Resources\\readme.txt", "Pelmar demo: read me.\r\n"},
+            {"Data\\sample.txt", std::string(20000, 's')},
+        };
+    }
+
+    void TearDown() override {
+        // Whatever the installer started must not outlive the test.
+        for (int i = 0; i < 5; ++i) {
+            HWND product = FindTopWindowOfClass("DemoProduct");
+            if (product == nullptr) break;
+            CloseWindowAndProcess(product);
+        }
+        EndProcessesNamed(kProductExe, {});
+        EndProcessesNamed("explorer.exe", explorersBefore_);
+        EndProcessesNamed("winefile.exe", {});
+    }
+
+    // Serves the site files and a manifest listing `entries` in this order.
+    void PublishSite(const std::vector<std::string>& entries) {
+        for (const auto& [relative, bytes] : siteFiles_) {
+            std::string path = relative;
+            std::replace(path.begin(), path.end(), '\\', '/');
+            site_.Put(kSiteBase + path, bytes);
+        }
+        std::string manifest = "; " + kProduct + "\r\n[UpdateFiles]\r\n";
+        for (const auto& entry : entries) manifest += entry + "\r\n";
+        site_.Put(kSiteBase + "Resources/" + kProduct + ".ini", manifest);
+    }
+    void PublishSite() { PublishSite({kManifest, kProductExe, "Resources\\readme.txt", "Data\\sample.txt"}); }
+
+    void Fault(const std::string& relative, const std::string& directives) {
+        std::string path = relative;
+        std::replace(path.begin(), path.end(), '\\', '/');
+        site_.Fault(kSiteBase + path, directives);
+    }
+
+    // An earlier install in the destination, different from the site's files.
+    void InstallOldFiles() {
+        for (const auto& [relative, bytes] : siteFiles_) WriteFileBytes(dest_ + "\\" + relative, "old " + relative);
+    }
+
+    // The installer, started against the test site, its window found.
+    std::unique_ptr<InstallerDriver> StartInstaller() {
+        const char* port = std::getenv("SITE_PORT");
+        EXPECT_NE(port, nullptr);
+        auto driver = std::make_unique<InstallerDriver>(
+            gInstaller, ExtraEnvironment{{"http_proxy", std::string("http://127.0.0.1:") + (port ? port : "0")}});
+        EXPECT_TRUE(driver->WaitForWindow()) << "no installer window";
+        return driver;
+    }
+
+    bool Requested(const std::string& relative) const {
+        std::string path = "/" + kSiteBase + relative;
+        std::replace(path.begin(), path.end(), '\\', '/');
+        auto requests = site_.Requests();
+        return std::find(requests.begin(), requests.end(), path) != requests.end();
+    }
+
+    void ExpectSiteFilesInstalled() {
+        for (const auto& [relative, bytes] : siteFiles_) {
+            ASSERT_TRUE(FileExists(dest_ + "\\" + relative)) << relative;
+            EXPECT_EQ(ReadFileBytes(dest_ + "\\" + relative), bytes) << relative;
+        }
+        EXPECT_TRUE(FileExists(dest_ + "\\" + kManifest));
+    }
+
+    // Closes the window by its close box and expects the program to end well.
+    void CloseAndExpectExit(InstallerDriver& installer) {
+        installer.CloseByCloseBox();
+        DWORD exitCode = 1;
+        ASSERT_TRUE(installer.WaitForExit(15000, &exitCode)) << "the program did not end";
+        EXPECT_EQ(exitCode, 0u);
+    }
+
+    TestSite site_;
+    TempFolder temp_;
+    std::string dest_;
+    std::set<DWORD> explorersBefore_;
+};
+
+TEST_F(EndToEnd, FreshInstallStartsTheProductAndEnds) {
+    PublishSite();
+    auto installer = StartInstaller();
+    bool runFlag = false;
+    ASSERT_TRUE(installer->RunFlag(runFlag));
+    EXPECT_TRUE(runFlag) << "the run flag starts checked for " << kProduct;
+
+    ASSERT_TRUE(installer->SetFolder(dest_));
+    EXPECT_EQ(installer->Caption(), "Установка программы " + kProduct);
+    EXPECT_EQ(installer->InstallButtonCaption(), "Установить");
+    LogWatcher watcher(*installer);
+    installer->PressInstall();
+
+    DWORD exitCode = 1;
+    ASSERT_TRUE(installer->WaitForExit(kRunTimeoutMs, &exitCode)) << "the program did not end after the run";
+    EXPECT_EQ(exitCode, 0u);
+    watcher.Stop();
+    std::vector<std::string> lines = watcher.Lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(LogMessageOf(lines.back()), "OK") << Joined(lines);
+    ExpectSiteFilesInstalled();
+    std::vector<std::string> expected = {kProductExe, kManifest, "Resources\\readme.txt", "Data\\sample.txt"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(FilesBelow(dest_), expected) << "no partial file is left behind";
+
+    HWND product = WaitForTopWindowOfClass("DemoProduct", 20000);
+    ASSERT_NE(product, nullptr) << "the installed product did not start";
+    EXPECT_EQ(WindowCaption(product), kProduct);
+}
+
+TEST_F(EndToEnd, RunFlagClearedRenamesCancelAndKeepsTheWindow) {
+    PublishSite();
+    auto installer = StartInstaller();
+    ASSERT_TRUE(installer->SetFolder(dest_));
+    ASSERT_TRUE(installer->SetRunFlag(false));
+    EXPECT_EQ(installer->CancelButtonCaption(), "Отмена");
+    installer->PressInstall();
+
+    std::vector<std::string> lines;
+    ASSERT_TRUE(installer->WaitForLogLine(IsOkLine, kRunTimeoutMs, &lines)) << Joined(lines);
+    // The caption changes in the same handler, right after the last line.
+    for (int i = 0; i < 100 && installer->CancelButtonCaption() != "Закрыть"; ++i) Sleep(50);
+    EXPECT_EQ(installer->CancelButtonCaption(), "Закрыть");
+
+    ASSERT_TRUE(installer->LogLines(lines));
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(LogMessageOf(lines.back()), "OK") << Joined(lines);
+    EXPECT_EQ(LogMessageOf(lines.front()), "Скачиваем файлы...") << "the run starts on an empty panel";
+    ExpectSiteFilesInstalled();
+
+    EXPECT_TRUE(WaitForFolderWindow(kProduct, 10000)) << "the destination folder was not opened";
+    Sleep(500);
+    EXPECT_TRUE(installer->Running()) << "the window stays without the run flag";
+    EXPECT_EQ(FindTopWindowOfClass("DemoProduct"), nullptr) << "the product is not started";
+    CloseAndExpectExit(*installer);
+}
+
+TEST_F(EndToEnd, UpdateOverAnExistingInstallReplacesEveryFile) {
+    InstallOldFiles();
+    PublishSite();
+    auto installer = StartInstaller();
+    ASSERT_TRUE(installer->SetFolder(dest_));
+    EXPECT_EQ(installer->Caption(), "Обновление программы " + kProduct);
+    EXPECT_EQ(installer->InstallButtonCaption(), "Обновить");
+    ASSERT_TRUE(installer->SetRunFlag(false));
+    installer->PressInstall();
+
+    std::vector<std::string> lines;
+    ASSERT_TRUE(installer->WaitForLogLine(IsOkLine, kRunTimeoutMs, &lines)) << Joined(lines);
+    ExpectSiteFilesInstalled();
+    // One line per fetched file, in manifest order, the manifest first.
+    std::vector<std::string> messages;
+    for (const auto& line : lines) messages.push_back(LogMessageOf(line));
+    EXPECT_EQ(messages, (std::vector<std::string>{"Скачиваем файлы...", dest_ + "\\" + kManifest,
+                                                  dest_ + "\\" + kProductExe, dest_ + "\\Resources\\readme.txt",
+                                                  dest_ + "\\Data\\sample.txt", "OK"}));
+    CloseAndExpectExit(*installer);
+}
+
+TEST_F(EndToEnd, SiteFailingInTheMiddleKeepsWhatIsThere) {
+    InstallOldFiles();
+    PublishSite();
+    Fault("Resources\\readme.txt", "status 500");
+    auto installer = StartInstaller();
+    ASSERT_TRUE(installer->SetFolder(dest_));
+    installer->PressInstall();
+
+    const std::string errorLine = kFetchFailed + dest_ + "\\Resources\\readme.txt";
+    std::vector<std::string> lines;
+    ASSERT_TRUE(installer->WaitForLogLine([&](const std::string& line) { return LogMessageOf(line) == errorLine; },
+                                          kRunTimeoutMs, &lines))
+        << Joined(lines);
+    EXPECT_EQ(LogMessageOf(lines.back()), errorLine) << "the error line ends the run";
+    EXPECT_FALSE(std::any_of(lines.begin(), lines.end(), IsOkLine));
+
+    EXPECT_EQ(ReadFileBytes(dest_ + "\\" + kProductExe), siteFiles_[kProductExe]) << "fetched before: stays";
+    EXPECT_EQ(ReadFileBytes(dest_ + "\\Resources\\readme.txt"), "old Resources\\readme.txt");
+    EXPECT_EQ(ReadFileBytes(dest_ + "\\Data\\sample.txt"), "old Data\\sample.txt");
+    EXPECT_FALSE(Requested("Data\\sample.txt")) << "nothing is fetched after the failure";
+    EXPECT_EQ(FilesBelow(dest_).size(), 4u) << "no partial file is left behind";
+
+    Sleep(500);
+    EXPECT_TRUE(installer->Running());
+    EXPECT_EQ(FindTopWindowOfClass("DemoProduct"), nullptr) << "nothing is started after a failure";
+    EXPECT_EQ(installer->CancelButtonCaption(), "Отмена");
+    CloseAndExpectExit(*installer);
+}
+
+TEST_F(EndToEnd, UnsafeManifestEntryIsRefused) {
+    PublishSite({kProductExe, "..\\evil.txt", "Data\\sample.txt"});
+    site_.Put("Updates/evil.txt", "evil");
+    auto installer = StartInstaller();
+    ASSERT_TRUE(installer->SetFolder(dest_));
+    installer->PressInstall();
+
+    std::vector<std::string> lines;
+    ASSERT_TRUE(installer->WaitForLogLine(
+        [](const std::string& line) { return LogMessageOf(line) == "Недопустимый путь файла - ..\\evil.txt"; },
+        kRunTimeoutMs, &lines))
+        << Joined(lines);
+    EXPECT_EQ(LogMessageOf(lines.back()), "Недопустимый путь файла - ..\\evil.txt");
+    EXPECT_FALSE(std::any_of(lines.begin(), lines.end(), IsOkLine));
+    EXPECT_FALSE(FileExists(temp_ / "evil.txt")) << "nothing is written outside the destination";
+    EXPECT_FALSE(Requested("../evil.txt"));
+    EXPECT_FALSE(Requested("Data\\sample.txt"));
+    for (const auto& request : site_.Requests()) EXPECT_EQ(request.find("evil"), std::string::npos) << request;
+
+    Sleep(500);
+    EXPECT_TRUE(installer->Running());
+    EXPECT_EQ(FindTopWindowOfClass("DemoProduct"), nullptr);
+    CloseAndExpectExit(*installer);
+}
+
+TEST_F(EndToEnd, DestinationThatCannotBeMadeIsReported) {
+    PublishSite();
+    WriteFileBytes(temp_ / "blocker", "a file, not a folder");
+    const std::string dest = temp_ / "blocker\\" + kProduct;
+    auto installer = StartInstaller();
+    ASSERT_TRUE(installer->SetFolder(dest));
+    installer->PressInstall();
+
+    std::vector<std::string> lines;
+    ASSERT_TRUE(installer->WaitForLogLine(
+        [&](const std::string& line) { return LogMessageOf(line) == "Не могу создать директорию " + dest; },
+        kRunTimeoutMs, &lines))
+        << Joined(lines);
+    EXPECT_EQ(lines.size(), 1u) << Joined(lines);
+    EXPECT_TRUE(site_.Requests().empty()) << "nothing is fetched";
+    EXPECT_EQ(ReadFileBytes(temp_ / "blocker"), "a file, not a folder");
+    ErrorBox box;
+    EXPECT_FALSE(installer->FindErrorBox(box)) << box.text;
+    CloseAndExpectExit(*installer);
+}
+
+TEST_F(EndToEnd, FileLockedByTheRunningProductEndsInTheErrorBox) {
+    InstallOldFiles();
+    WriteFileBytes(dest_ + "\\" + kProductExe, siteFiles_[kProductExe]);
+    const std::string installedProduct = ReadFileBytes(dest_ + "\\" + kProductExe);
+    siteFiles_[kProductExe] += "a newer build";
+    PublishSite({kProductExe, "Resources\\readme.txt", "Data\\sample.txt"});
+
+    HANDLE product = StartProgram(dest_ + "\\" + kProductExe);
+    ASSERT_NE(product, nullptr);
+    ASSERT_NE(WaitForTopWindowOfClass("DemoProduct", 20000), nullptr) << "the product did not start";
+
+    auto installer = StartInstaller();
+    ASSERT_TRUE(installer->SetFolder(dest_));
+    EXPECT_EQ(installer->Caption(), "Обновление программы " + kProduct);
+    installer->PressInstall();
+
+    ErrorBox box;
+    ASSERT_TRUE(installer->WaitForErrorBox(box, kRunTimeoutMs)) << "no error box";
+    EXPECT_EQ(box.title, "Install-pelmar");
+    const std::string prefix = "Cannot create file \"" + dest_ + "\\" + kProductExe + "\". ";
+    // The file is open in the product: the system refuses it as shared.
+    EXPECT_EQ(box.text, prefix + SystemText(ERROR_SHARING_VIOLATION) + ".") << "or: " << SystemText(ERROR_ACCESS_DENIED);
+
+    InstallerDriver::PressOk(box);
+    for (int i = 0; i < 100 && installer->FindErrorBox(box); ++i) Sleep(50);
+    EXPECT_FALSE(installer->FindErrorBox(box)) << "the box closes with its OK button";
+
+    std::vector<std::string> lines;
+    ASSERT_TRUE(installer->LogLines(lines));
+    EXPECT_FALSE(std::any_of(lines.begin(), lines.end(), IsOkLine)) << Joined(lines);
+    EXPECT_EQ(ReadFileBytes(dest_ + "\\" + kProductExe), installedProduct);
+    EXPECT_EQ(ReadFileBytes(dest_ + "\\Resources\\readme.txt"), "old Resources\\readme.txt");
+    EXPECT_EQ(ReadFileBytes(dest_ + "\\Data\\sample.txt"), "old Data\\sample.txt");
+    EXPECT_EQ(FilesBelow(dest_).size(), 4u) << "no partial file is left behind";
+    EXPECT_TRUE(installer->Running()) << "the window stays after the error box";
+    CloseAndExpectExit(*installer);
+
+    TerminateProcess(product, 0);
+    WaitForSingleObject(product, 5000);
+    CloseHandle(product);
+}
+
+TEST_F(EndToEnd, CloseBoxDuringARunLetsTheRunFinishThenEnds) {
+    PublishSite();
+    Fault("Resources\\readme.txt", "delay 1");
+    Fault("Data\\sample.txt", "delay 1");
+    auto installer = StartInstaller();
+    ASSERT_TRUE(installer->SetFolder(dest_));
+    ASSERT_TRUE(installer->SetRunFlag(false));
+    installer->PressInstall();
+
+    // The program file is in; the next one is still on its way.
+    std::vector<std::string> lines;
+    ASSERT_TRUE(installer->WaitForLogLine(
+        [&](const std::string& line) { return LogMessageOf(line) == dest_ + "\\" + kProductExe; }, kRunTimeoutMs,
+        &lines))
+        << Joined(lines);
+    LogWatcher watcher(*installer);
+    installer->CloseByCloseBox();
+
+    DWORD exitCode = 1;
+    bool ended = installer->WaitForExit(kRunTimeoutMs, &exitCode);
+    watcher.Stop();
+    std::vector<std::string> lastSeen = watcher.Lines();
+    ASSERT_TRUE(ended) << "the program did not end after the run";
+    EXPECT_EQ(exitCode, 0u);
+    ExpectSiteFilesInstalled();
+    EXPECT_TRUE(Requested("Data\\sample.txt"));
+    // The program takes the close when it looks at its messages after a file,
+    // and may not look again before it ends: the last lines it answers for are
+    // those of the last file or the "OK". The opened folder shows that the run
+    // reached its end after the close.
+    ASSERT_FALSE(lastSeen.empty());
+    const std::string lastMessage = LogMessageOf(lastSeen.back());
+    EXPECT_TRUE(lastMessage == dest_ + "\\Data\\sample.txt" || lastMessage == "OK") << Joined(lastSeen);
+    EXPECT_FALSE(std::any_of(lastSeen.begin(), lastSeen.end(),
+                             [](const std::string& line) { return LogMessageOf(line).rfind(kFetchFailed, 0) == 0; }));
+    EXPECT_TRUE(WaitForFolderWindow(kProduct, 10000)) << "the destination folder was not opened";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    for (int i = 1; i < argc; ++i) {
+        std::string argument = argv[i];
+        if (argument.rfind("--installer=", 0) == 0) gInstaller = WindowsPathFromUnix(argument.substr(12));
+        if (argument.rfind("--demo-product=", 0) == 0) gDemoProduct = WindowsPathFromUnix(argument.substr(15));
+    }
+    if (gInstaller.empty() || gDemoProduct.empty()) {
+        std::fprintf(stderr, "usage: e2e_tests --installer=PATH --demo-product=PATH [gtest flags]\n");
+        return 2;
+    }
+    return RUN_ALL_TESTS();
+}
