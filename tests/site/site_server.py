@@ -38,6 +38,9 @@ def read_faults(path):
 
 class SiteHandler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
+    # Headers and body go out in separate writes: without this, Nagle's
+    # algorithm and the client's delayed ACK hold every small answer 40 ms.
+    disable_nagle_algorithm = True
     root = "."
     log_path = None
     log_lock = threading.Lock()
