@@ -45,8 +45,9 @@ protected:
 };
 
 TEST_F(DownloadFileTest, CopiesBodiesOfEverySizeIntoANewFolderChain) {
-    // 10240 is exactly one buffer: the second read returns nothing.
-    for (size_t size : {size_t{1}, size_t{10239}, size_t{10240}, size_t{10241}, size_t{300000}}) {
+    // Around one read (10240 and 262144 bytes): a body that fills the buffer
+    // exactly ends with a read that returns nothing.
+    for (size_t size : {size_t{1}, size_t{10240}, size_t{262143}, size_t{262144}, size_t{262145}, size_t{600000}}) {
         SCOPED_TRACE(size);
         const std::string body = Body(size);
         site.Put("files/data.bin", body);
