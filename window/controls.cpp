@@ -48,7 +48,8 @@ LRESULT Panel::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 // Label
 
 void Label::Create(BaseWindow& parent, const Bounds& bounds, const std::wstring& caption) {
-    CreateChild(parent, L"STATIC", SS_LEFT | SS_NOTIFY | SS_NOPREFIX, 0, bounds, caption);
+    // Labels never wrap: a caption a pixel wider than measured still shows whole.
+    CreateChild(parent, L"STATIC", SS_LEFTNOWORDWRAP | SS_NOTIFY | SS_NOPREFIX, 0, bounds, caption);
     SizeToText();
 }
 

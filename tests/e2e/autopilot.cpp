@@ -1,8 +1,9 @@
-// installer_autopilot INSTALLER_EXE DEST_FOLDER
+// installer_autopilot INSTALLER_EXE DEST_FOLDER [--screenshot FILE.bmp]
 // Does what a user of the installer does: sets the folder, presses the Install
 // button, watches the log, and sees the product start. Prints the log panel's
 // lines as they stand at the end (the program's own bytes). Exits 0 only when
-// the run ended with "OK" and the product started; 1 otherwise.
+// the run ended with "OK" and the product started; 1 otherwise. With
+// --screenshot, the window as it looks when the run ends is saved as a bitmap.
 #include "tests/e2e/installer_driver.h"
 
 #include <windows.h>
@@ -39,6 +40,49 @@ void PrintLines(const std::vector<std::string>& lines) {
     std::fflush(stdout);
 }
 
+// The window's pixels as the screen shows them, as a 24-bit bitmap file. Read
+// from the screen, so the window's own thread need not answer.
+bool SaveWindowImage(HWND window, const std::string& path) {
+    RECT area;
+    if (window == nullptr || !IsWindowVisible(window) || !GetWindowRect(window, &area)) return false;
+    // A window that is being taken down has lost its controls first.
+    if (FindWindowExA(window, nullptr, "Edit", nullptr) == nullptr) return false;
+    const int width = area.right - area.left;
+    const int height = area.bottom - area.top;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
+    SelectObject(memory, old);
+
+    BITMAPINFOHEADER header{};
+    header.biSize = sizeof header;
+    header.biWidth = width;
+    header.biHeight = height;
+    header.biPlanes = 1;
+    header.biBitCount = 24;
+    header.biCompression = BI_RGB;
+    const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+    std::vector<char> pixels(stride * static_cast<DWORD>(height));
+    GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(),
+              reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+
+    BITMAPFILEHEADER file{};
+    file.bfType = 0x4D42;  // "BM"
+    file.bfOffBits = sizeof file + sizeof header;
+    file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
+    FILE* out = std::fopen(path.c_str(), "wb");
+    if (out == nullptr) return false;
+    std::fwrite(&file, sizeof file, 1, out);
+    std::fwrite(&header, sizeof header, 1, out);
+    std::fwrite(pixels.data(), 1, pixels.size(), out);
+    return std::fclose(out) == 0;
+}
+
 void PrintNote(const std::string& note) {
     std::fprintf(stderr, "installer_autopilot: %s\n", note.c_str());
     std::fflush(stderr);
@@ -47,8 +91,11 @@ void PrintNote(const std::string& note) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: installer_autopilot INSTALLER_EXE DEST_FOLDER\n");
+    std::string screenshot;
+    if (argc == 5 && std::string(argv[3]) == "--screenshot") {
+        screenshot = WindowsPathFromUnix(argv[4]);
+    } else if (argc != 3) {
+        std::fprintf(stderr, "usage: installer_autopilot INSTALLER_EXE DEST_FOLDER [--screenshot FILE.bmp]\n");
         return 2;
     }
     // The lines go out as the program's bytes, without a CR added.
@@ -86,11 +133,14 @@ int main(int argc, char** argv) {
             failed = std::any_of(lines.begin(), lines.end(), IsErrorLine);
             if (ok || failed) break;
             if ((boxShown = installer.FindErrorBox(box))) break;
+            // The last look before the end: a successful run closes the window.
+            if (!screenshot.empty()) SaveWindowImage(installer.Window(), screenshot);
             if (ended) break;  // one more look at the lines after the end
             ended = !installer.Running();
             if (ended) watcher.Stop();
             Sleep(50);
         }
+        if (!screenshot.empty()) SaveWindowImage(installer.Window(), screenshot);
         watcher.Stop();
         lines = watcher.Lines();
         ok = std::any_of(lines.begin(), lines.end(), IsOkLine);
