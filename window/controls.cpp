@@ -284,28 +284,53 @@ void Memo::Create(BaseWindow& parent, const Bounds& bounds, const std::wstring& 
     SetWideText(text);
 }
 
-int Memo::LineCount() const {
-    auto count = static_cast<int>(SendMessageW(hwnd_, EM_GETLINECOUNT, 0, 0));
-    if (count <= 0) return 0;
-    LRESULT lastStart = SendMessageW(hwnd_, EM_LINEINDEX, static_cast<WPARAM>(count - 1), 0);
-    if (lastStart < 0 || SendMessageW(hwnd_, EM_LINELENGTH, static_cast<WPARAM>(lastStart), 0) == 0) --count;
-    return count;
-}
-
-void Memo::Clear() { SetWideText(L""); }
-
-void Memo::AppendLine(const std::string& line) {
-    std::wstring insert;
+void Memo::CountLines() const {
     auto count = static_cast<int>(SendMessageW(hwnd_, EM_GETLINECOUNT, 0, 0));
     LRESULT lastStart = SendMessageW(hwnd_, EM_LINEINDEX, static_cast<WPARAM>(count > 0 ? count - 1 : 0), 0);
-    if (lastStart >= 0 && SendMessageW(hwnd_, EM_LINELENGTH, static_cast<WPARAM>(lastStart), 0) > 0) {
-        insert = L"\r\n";  // the last line has no break of its own
-    }
+    lastLineOpen_ = lastStart >= 0 && SendMessageW(hwnd_, EM_LINELENGTH, static_cast<WPARAM>(lastStart), 0) > 0;
+    lineCount_ = lastLineOpen_ ? count : count - 1;
+    if (lineCount_ < 0) lineCount_ = 0;
+}
+
+void Memo::SetText(const std::string& text) {
+    Control::SetText(text);
+    // A multi-line edit reports no change for a whole-text assignment.
+    lineCount_ = -1;
+}
+
+int Memo::LineCount() const {
+    if (lineCount_ < 0) CountLines();
+    return lineCount_;
+}
+
+void Memo::Clear() {
+    SetWideText(L"");
+    lineCount_ = 0;
+    lastLineOpen_ = false;
+}
+
+void Memo::AppendLine(const std::string& line) {
+    if (lineCount_ < 0) CountLines();
+    std::wstring insert;
+    if (lastLineOpen_) insert = L"\r\n";  // the last line has no break of its own
     insert += NarrowToWide(line);
     insert += L"\r\n";
     int length = GetWindowTextLengthW(hwnd_);
+    appending_ = true;
     SendMessageW(hwnd_, EM_SETSEL, static_cast<WPARAM>(length), static_cast<LPARAM>(length));
     SendMessageW(hwnd_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(insert.c_str()));
+    appending_ = false;
+    if (line.find_first_of("\r\n") == std::string::npos) {
+        ++lineCount_;
+        lastLineOpen_ = false;
+    } else {
+        lineCount_ = -1;  // the line brings breaks of its own: count them again
+    }
+}
+
+bool Memo::HandleNotification(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    if (message == WM_COMMAND && HIWORD(wParam) == EN_CHANGE && !appending_) lineCount_ = -1;
+    return Control::HandleNotification(message, wParam, lParam, result);
 }
 
 // StatusBar

@@ -108,10 +108,22 @@ public:
 class Memo : public Control {
 public:
     void Create(BaseWindow& parent, const Bounds& bounds, const std::wstring& text);
+    void SetText(const std::string& text) override;
     int LineCount() const;
     void Clear();
     // Adds a line after the last one.
     void AppendLine(const std::string& line);
+
+    bool HandleNotification(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+
+private:
+    // Asking the control about its lines walks all of them, so the answer is
+    // kept until a change made elsewhere (typing, a whole-text assignment).
+    void CountLines() const;
+
+    mutable int lineCount_ = -1;         // not counting an empty last line; -1: not known
+    mutable bool lastLineOpen_ = false;  // the last line has no break of its own
+    bool appending_ = false;
 };
 
 // A status bar of one part with a size grip.

@@ -369,3 +369,19 @@ TEST_F(WindowTest, LogPanelHoldsMoreThan21600LinesThenStartsAgain) {
     EXPECT_EQ(form->LogLineCount(), 1);
     EXPECT_EQ(MessageOf(LogLines().at(0)), "after the limit");
 }
+
+TEST_F(WindowTest, LogPanelCountsLinesTheUserTypedOrPasted) {
+    Start();
+    form->ClearLog();
+    form->LogMessage("first");
+    // As a paste by the user would: at the end, without a final line break.
+    HWND memo = form->MemoInform.Handle();
+    int length = GetWindowTextLengthW(memo);
+    SendMessageW(memo, EM_SETSEL, static_cast<WPARAM>(length), static_cast<LPARAM>(length));
+    SendMessageW(memo, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(L"typed\r\nby hand"));
+    EXPECT_EQ(form->LogLineCount(), 3);
+    form->LogMessage("second");
+    EXPECT_EQ(form->LogLineCount(), 4);
+    EXPECT_EQ(LogLines().at(2), "by hand");
+    EXPECT_EQ(MessageOf(LogLines().at(3)), "second");
+}
