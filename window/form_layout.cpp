@@ -84,10 +84,10 @@ const std::vector<ControlLayout>& FormInstallProgramLayout() {
 void LoadFormLayout(F& form) {
     form.CreateForm(L"FormInstallProgram", kFormClientWidth, kFormClientHeight, kFormSmallestSize);
 
-    auto makeFont = [&form](const FontSpec& spec) {
-        HFONT font = CreateFontW(spec.height, 0, 0, 0, spec.bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
-                                 spec.charset, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                                 spec.pitchAndFamily, spec.face);
+    auto makeFont = [&form](const FontSpec& wanted) {
+        HFONT font = CreateFontW(wanted.height, 0, 0, 0, wanted.bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
+                                 wanted.charset, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                                 wanted.pitchAndFamily, wanted.face);
         form.fonts_.emplace_back(font);
         return font;
     };
