@@ -17,7 +17,7 @@ namespace {
 // Each read is a round trip through the HTTP client that costs far more than
 // copying the bytes (about 0.2 ms under Wine): few large reads keep a fast link
 // fast. The copy limit stays that of 100000 reads of 10240 bytes.
-constexpr DWORD kReadBufferSize = 256 * 1024;
+constexpr DWORD kReadBufferSize = 1024 * 1024;
 // Always from the server, and never into the cache.
 constexpr DWORD kOpenUrlFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_PASSIVE | INTERNET_FLAG_NO_CACHE_WRITE;
 static_assert(kOpenUrlFlags == 0x8C000000);
