@@ -45,9 +45,11 @@ protected:
 };
 
 TEST_F(DownloadFileTest, CopiesBodiesOfEverySizeIntoANewFolderChain) {
-    // Around one read (10240 bytes of old, 1 MiB now): a body that fills the
-    // buffer exactly ends with a read that returns nothing.
-    for (size_t size : {size_t{1}, size_t{10240}, size_t{1048575}, size_t{1048576}, size_t{1048577}, size_t{2500000}}) {
+    // Around one read (10240 bytes of old, 64 KiB for a small body, 1 MiB for a
+    // large one): a body that fills the block exactly ends with a read that
+    // returns nothing.
+    for (size_t size : {size_t{1}, size_t{10240}, size_t{65536}, size_t{65537}, size_t{1048576}, size_t{1048577},
+                        size_t{2500000}}) {
         SCOPED_TRACE(size);
         const std::string body = Body(size);
         site.Put("files/data.bin", body);
