@@ -317,7 +317,13 @@ void Memo::AppendLine(const std::string& line) {
     insert += L"\r\n";
     int length = GetWindowTextLengthW(hwnd_);
     appending_ = true;
-    SendMessageW(hwnd_, EM_SETSEL, static_cast<WPARAM>(length), static_cast<LPARAM>(length));
+    // Placing the caret walks every line; after our own append it is at the end already.
+    DWORD start = 0;
+    DWORD end = 0;
+    SendMessageW(hwnd_, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    if (start != static_cast<DWORD>(length) || end != static_cast<DWORD>(length)) {
+        SendMessageW(hwnd_, EM_SETSEL, static_cast<WPARAM>(length), static_cast<LPARAM>(length));
+    }
     SendMessageW(hwnd_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(insert.c_str()));
     appending_ = false;
     if (line.find_first_of("\r\n") == std::string::npos) {
