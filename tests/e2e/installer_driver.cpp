@@ -1,5 +1,7 @@
 #include "tests/e2e/installer_driver.h"
 
+#include "tests/support/log_text.h"
+
 #include <tlhelp32.h>
 
 #include <algorithm>
@@ -50,17 +52,6 @@ bool SentText(HWND window, std::string& text, DWORD timeoutMs) {
     }
 }
 
-std::vector<std::string> SplitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find("\r\n", start);
-        if (end == std::string::npos) end = text.size();
-        lines.push_back(text.substr(start, end - start));
-        start = end + 2;
-    }
-    return lines;
-}
 
 struct TopWindowSearch {
     DWORD processId = 0;  // 0: any process

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "engine/installer_form.h"
+#include "tests/support/log_text.h"
 
 #include <functional>
 #include <string>
@@ -41,11 +42,7 @@ public:
     void ShellOpen(const std::string& target) override { shellOpened.push_back(target); }
 
     // The message part of log line i (after ") - ").
-    std::string Message(size_t i) const {
-        const std::string& line = log.at(i);
-        size_t at = line.find(") - ");
-        return at == std::string::npos ? line : line.substr(at + 4);
-    }
+    std::string Message(size_t i) const { return MessageOfLogLine(log.at(i)); }
     std::vector<std::string> Messages() const {
         std::vector<std::string> all;
         for (size_t i = 0; i < log.size(); ++i) all.push_back(Message(i));

@@ -1,5 +1,6 @@
 #include "tests/support/site.h"
 
+#include "tests/support/log_text.h"
 #include "tests/support/temp_folder.h"
 
 #include <windows.h>
@@ -52,14 +53,5 @@ void TestSite::Fault(const std::string& path, const std::string& directives) con
 }
 
 std::vector<std::string> TestSite::Requests() const {
-    std::string text = ReadFileBytes(requestLog_);
-    std::vector<std::string> paths;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        paths.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return paths;
+    return SplitLines(ReadFileBytes(requestLog_), "\n");
 }

@@ -3,6 +3,7 @@
 // answers from the test.
 #pragma once
 
+#include "tests/support/log_text.h"
 #include "window/application.h"
 #include "window/folder_picker.h"
 #include "window/shell_open.h"
@@ -46,21 +47,11 @@ protected:
 
     // The log panel's lines as the user sees them.
     std::vector<std::string> LogLines() const {
-        std::vector<std::string> lines;
-        std::string text = form->MemoInform.Text();
-        size_t start = 0;
-        for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
-            lines.push_back(text.substr(start, end - start));
-        }
-        if (start < text.size()) lines.push_back(text.substr(start));
-        return lines;
+        return SplitLines(form->MemoInform.Text());
     }
 
     // The message part of a log line (after ") - ").
-    static std::string MessageOf(const std::string& line) {
-        size_t at = line.find(") - ");
-        return at == std::string::npos ? line : line.substr(at + 4);
-    }
+    static std::string MessageOf(const std::string& line) { return MessageOfLogLine(line); }
 
     void Click(const Control& button) {
         PostMessageW(button.Handle(), BM_CLICK, 0, 0);
