@@ -1,7 +1,7 @@
 // Runs the engine's install run once, without a window, and prints figures:
 //   install_bench SITE_HOST DEST PRODUCT
 // prints "seconds=<s> peak_working_set=<bytes> idle_working_set=<bytes> result=<OK|FAILED>".
-#include "engine/exceptions.h"
+#include "runtime/exceptions.h"
 #include "engine/install_run.h"
 #include "tests/support/fake_form.h"
 
@@ -11,6 +11,9 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+
+using namespace runtime;
+using namespace engine;
 
 namespace {
 

@@ -8,7 +8,7 @@
 //   log_*   LogMessage alone (the text and scroll-bar update);
 //   line_*  LogMessage and then handling what it left pending (the repaint),
 //           as the install run does after each file.
-#include "window/application.h"
+#include "ui/application.h"
 #include "window/product_profile.h"
 #include "window/tforminstallprogram.h"
 
@@ -16,6 +16,10 @@
 
 #include <cstdio>
 #include <string>
+
+using namespace runtime;
+using namespace engine;
+using namespace ui;
 
 namespace {
 

@@ -1,6 +1,13 @@
 #include "engine/activity_log.h"
 
-#include "engine/date_time.h"
+#include "runtime/date_time.h"
+
+namespace engine {
+
+using runtime::DateTimeStamp;
+using runtime::MilliSecondsBetween;
+using runtime::Now;
+using runtime::TDateTime;
 
 void LogMessage(InstallerForm& form, const std::string& message) {
     if (form.LogLineCount() > kLogLineLimit) form.ClearLog();
@@ -11,3 +18,5 @@ void LogMessage(InstallerForm& form, const std::string& message) {
     form.AppendLogLine(DateTimeStamp(now) + " (" + std::to_string(elapsed) + ") - " + message);
     form.SetLastLogTime(now);
 }
+
+}  // namespace engine

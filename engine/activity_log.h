@@ -5,9 +5,13 @@
 
 #include <string>
 
+namespace engine {
+
 // Lines beyond which the log panel is emptied before the next line.
 constexpr int kLogLineLimit = 21600;
 
 // Appends "<stamp> (<ms since the previous line>) - <message>" and remembers
 // the time in the form's LastLogTime.
 void LogMessage(InstallerForm& form, const std::string& message);
+
+}  // namespace engine

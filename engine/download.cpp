@@ -1,9 +1,9 @@
 #include "engine/download.h"
 
 #include "engine/activity_log.h"
-#include "engine/exceptions.h"
-#include "engine/file_system.h"
-#include "engine/unique_handle.h"
+#include "runtime/exceptions.h"
+#include "runtime/file_system.h"
+#include "runtime/unique_handle.h"
 
 #include <windows.h>
 #include <wininet.h>
@@ -11,6 +11,12 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+
+namespace engine {
+
+using runtime::CannotCreateFile;
+using runtime::UniqueFileHandle;
+using runtime::UniqueInternetHandle;
 
 namespace {
 
@@ -84,13 +90,38 @@ private:
     bool committed_ = false;
 };
 
+// Copies the rest of the body into file and returns its byte count, or -1 when
+// a read or a write fails or the body grows past the copy limit.
+long long CopyBody(HINTERNET request, HANDLE file, long long announced) {
+    char smallBlock[kSmallBlockSize];
+    std::unique_ptr<char[]> largeBlock;
+    char* buffer = smallBlock;
+    DWORD bufferSize = kSmallBlockSize;
+    if (announced < 0 || announced > kSmallBlockSize) {
+        largeBlock.reset(new char[kLargeBlockSize]);
+        buffer = largeBlock.get();
+        bufferSize = kLargeBlockSize;
+    }
+    long long total = 0;
+    for (;;) {
+        DWORD received = 0;
+        // A dropped connection also ends with 0 bytes: the caller compares the length.
+        if (!InternetReadFile(request, buffer, bufferSize, &received)) return -1;
+        if (received == 0) return total;
+        if (total + received > kDownloadByteLimit) return -1;
+        DWORD written = 0;
+        if (!WriteFile(file, buffer, received, &written, nullptr) || written != received) return -1;
+        total += received;
+    }
+}
+
 }  // namespace
 
 bool CheckDirectory(InstallerForm& form, const std::string& dir, bool report) {
-    if (DirectoryExists(dir)) return true;
+    if (runtime::DirectoryExists(dir)) return true;
     // Its result is not trusted: the test below is what counts.
-    ForceDirectories(dir);
-    if (DirectoryExists(dir)) return true;
+    runtime::ForceDirectories(dir);
+    if (runtime::DirectoryExists(dir)) return true;
     if (report) LogMessage(form, "Не могу создать директорию - " + dir);
     return false;
 }
@@ -106,7 +137,7 @@ int DownloadFile(InstallerForm& form, const std::string& url, const std::string&
 
     // When the folder cannot be made, the log says so and the probe fails.
     // A target that can never be written fails here, whatever the server answers.
-    CheckDirectory(form, ExtractDir(localPath), true);
+    CheckDirectory(form, runtime::ExtractDir(localPath), true);
     ProbeTarget(localPath);
 
     // An error page is not the file asked for.
@@ -125,28 +156,8 @@ int DownloadFile(InstallerForm& form, const std::string& url, const std::string&
         throw CannotCreateFile(localPath, code);
     }
 
-    char smallBlock[kSmallBlockSize];
-    std::unique_ptr<char[]> largeBlock;
-    char* buffer = smallBlock;
-    DWORD bufferSize = kSmallBlockSize;
-    if (announced < 0 || announced > kSmallBlockSize) {
-        largeBlock.reset(new char[kLargeBlockSize]);
-        buffer = largeBlock.get();
-        bufferSize = kLargeBlockSize;
-    }
-    long long total = 0;
-    for (;;) {
-        DWORD received = 0;
-        // A dropped connection also ends with 0 bytes: the length check below tells.
-        if (!InternetReadFile(request.get(), buffer, bufferSize, &received)) return kDownloadIncomplete;
-        if (received == 0) break;
-        if (total + received > kDownloadByteLimit) return kDownloadIncomplete;
-        DWORD written = 0;
-        if (!WriteFile(file.get(), buffer, received, &written, nullptr) || written != received) {
-            return kDownloadIncomplete;
-        }
-        total += received;
-    }
+    const long long total = CopyBody(request.get(), file.get(), announced);
+    if (total < 0) return kDownloadIncomplete;
     if (announced >= 0 && total != announced) return kDownloadIncomplete;
     if (total == 0) return kDownloadEmpty;
 
@@ -159,3 +170,5 @@ int DownloadFile(InstallerForm& form, const std::string& url, const std::string&
     partial.Commit();
     return static_cast<int>(total);
 }
+
+}  // namespace engine

@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace engine {
+
 // Results of DownloadFile below 1.
 constexpr int kDownloadEmpty = 0;          // empty URL, path or body; nothing written
 constexpr int kDownloadNotOpened = -1;     // URL not opened, or a status other than 2xx
@@ -24,3 +26,5 @@ bool CheckDirectory(InstallerForm& form, const std::string& dir, bool report);
 // stays as it was. Throws EFCreateError when the file cannot be created or the
 // target cannot be replaced.
 int DownloadFile(InstallerForm& form, const std::string& url, const std::string& localPath);
+
+}  // namespace engine

@@ -2,14 +2,18 @@
 
 #include "engine/activity_log.h"
 #include "engine/download.h"
-#include "engine/file_system.h"
-#include "engine/narrow_text.h"
+#include "engine/manifest.h"
+#include "runtime/file_system.h"
+#include "runtime/narrow_text.h"
+#include "runtime/string_list.h"
 
-#include <algorithm>
-#include <array>
-#include <cctype>
 #include <string>
-#include <string_view>
+
+namespace engine {
+
+using runtime::Pos;
+using runtime::ReplaceAll;
+using runtime::TStringList;
 
 namespace {
 
@@ -27,72 +31,77 @@ private:
     InstallerForm& form_;  // borrowed
 };
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
+// Where one run fetches from and installs to.
+struct RunSite {
+    std::string dest;              // the destination folder as the run began
+    std::string baseUrl;           // http://<host>/Updates/<product>
+    std::string manifestRelative;  // Resources\<product>.ini
+};
+
+RunSite SiteOfRun(const InstallerForm& form, const std::string& dest) {
+    const std::string& programName = form.ProgramName();
+    return {dest, ReplaceAll(form.SiteHost(), "www.", "http://") + "/Updates/" + programName,
+            "Resources\\" + programName + ".ini"};
+}
+
+std::string UrlOf(const RunSite& site, const std::string& relative) {
+    return site.baseUrl + "/" + ReplaceAll(relative, "\\", "/");
+}
+
+std::string LocalPathOf(const RunSite& site, const std::string& relative) { return site.dest + "\\" + relative; }
+
+// Fetches one file of the site to its place in the destination and logs the
+// result; false when it failed.
+bool FetchLogged(InstallerForm& form, const RunSite& site, const std::string& relative) {
+    const std::string localPath = LocalPathOf(site, relative);
+    if (DownloadFile(form, UrlOf(site, relative), localPath) < 1) {
+        LogMessage(form, kFetchFailed + localPath);
+        return false;
     }
+    LogMessage(form, localPath);
     return true;
 }
 
-// Windows opens the device whatever extension follows the name, and drops
-// trailing blanks before it ("CON .txt").
-bool IsDeviceName(std::string_view segment) {
-    std::string_view base = segment.substr(0, segment.find('.'));
-    while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
-    static constexpr std::array<std::string_view, 4> kPlain = {"CON", "PRN", "AUX", "NUL"};
-    for (std::string_view name : kPlain) {
-        if (EqualsIgnoringCase(base, name)) return true;
+enum class EntriesOutcome { AllFetched, FetchFailed, EntryRefused };
+
+// Fetches the listed files in order, letting the window repaint after each;
+// stops at the first that fails or that the manifest may not ask for.
+EntriesOutcome FetchEntries(InstallerForm& form, const RunSite& site, const TStringList& entries) {
+    for (int i = 0; i < entries.Count(); ++i) {
+        const std::string& entry = entries[i];
+        // The manifest may list itself; it is here already.
+        if (Pos(site.manifestRelative, entry) == 1) continue;
+        // The manifest comes over plain HTTP: nothing it lists may land
+        // outside the destination.
+        if (!IsSafeManifestEntry(entry)) {
+            LogMessage(form, "Недопустимый путь файла - " + entry);
+            return EntriesOutcome::EntryRefused;
+        }
+        if (!FetchLogged(form, site, entry)) return EntriesOutcome::FetchFailed;
+        form.ProcessMessages();
     }
-    if (base.size() == 4 && base[3] >= '1' && base[3] <= '9') {
-        std::string_view stem = base.substr(0, 3);
-        return EqualsIgnoringCase(stem, "COM") || EqualsIgnoringCase(stem, "LPT");
-    }
-    return false;
+    return EntriesOutcome::AllFetched;
 }
 
-// Windows drops trailing dots and blanks from a segment, so ".. " may climb
-// like "..".
-bool IsParentSegment(std::string_view segment) {
-    return segment.find_first_not_of(". ") == std::string_view::npos &&
-           std::count(segment.begin(), segment.end(), '.') >= 2;
+// After the last file: start the product and end, or show the folder.
+void FinishRun(InstallerForm& form, const RunSite& site) {
+    LogMessage(form, "OK");
+    if (form.RunAfterInstall()) {
+        form.ShellOpen(site.dest + "\\" + form.ProgramName() + ".exe");
+        form.Close();
+        return;
+    }
+    const std::string folder = form.DestinationText();
+    form.SetCancelCaption("Закрыть");
+    form.ShellOpen(folder);
+    OpenDestination(form);
 }
 
 }  // namespace
 
-bool IsSafeManifestEntry(const std::string& entry) {
-    if (entry.empty()) return true;
-    if (entry.front() == '\\' || entry.front() == '/') return false;
-    // A drive, a stream or a device suffix.
-    if (entry.find(':') != std::string::npos) return false;
-    size_t start = 0;
-    while (start <= entry.size()) {
-        size_t end = entry.find_first_of("\\/", start);
-        if (end == std::string::npos) end = entry.size();
-        std::string_view segment(entry.data() + start, end - start);
-        if (IsParentSegment(segment) || IsDeviceName(segment)) return false;
-        start = end + 1;
-    }
-    return true;
-}
-
-int ReadIniSection(const TStringList& source, TStringList& entries, const std::string& name) {
-    entries.Clear();
-    int header = source.IndexOf("[" + name + "]");
-    if (header < 0 || header == source.Count() - 1) return 0;
-    for (int i = header + 1; i < source.Count(); ++i) {
-        const std::string& line = source[i];
-        if (!line.empty() && line.front() == '[') break;
-        entries.Add(line);
-    }
-    return entries.Count();
-}
-
 void OpenDestination(InstallerForm& form) {
     std::string folder = form.DestinationText();
-    if (DirectoryExists(folder)) form.ShellOpen(folder);
+    if (runtime::DirectoryExists(folder)) form.ShellOpen(folder);
 }
 
 void RunInstall(InstallerForm& form) {
@@ -104,69 +113,26 @@ void RunInstall(InstallerForm& form) {
     form.ProcessMessages();
 
     const std::string dest = form.DestinationText();
-    if (!ForceDirectories(dest)) {
+    if (!runtime::ForceDirectories(dest)) {
         LogMessage(form, "Не могу создать директорию " + dest);
         return;
     }
     LogMessage(form, "Скачиваем файлы...");
 
-    const std::string& programName = form.ProgramName();
-    const std::string baseUrl = ReplaceAll(form.SiteHost(), "www.", "http://") + "/Updates/" + programName;
-    const std::string manifestRelative = "Resources\\" + programName + ".ini";
-    const std::string manifestUrl = baseUrl + "/" + ReplaceAll(manifestRelative, "\\", "/");
-    const std::string manifestLocal = dest + "\\" + manifestRelative;
+    const RunSite site = SiteOfRun(form, dest);
+    if (!FetchLogged(form, site, site.manifestRelative)) return;
 
-    int last = DownloadFile(form, manifestUrl, manifestLocal);
-    if (last < 1) {
+    const std::string manifestLocal = LocalPathOf(site, site.manifestRelative);
+    TStringList manifest;
+    manifest.LoadFromFile(manifestLocal);
+    TStringList entries;
+    ReadIniSection(manifest, entries, "UpdateFiles");
+    if (entries.Count() < 2) {
         LogMessage(form, kFetchFailed + manifestLocal);
         return;
     }
-    LogMessage(form, manifestLocal);
-
-    {
-        TStringList manifest;
-        manifest.LoadFromFile(manifestLocal);
-        TStringList entries;
-        ReadIniSection(manifest, entries, "UpdateFiles");
-        if (entries.Count() < 2) {
-            LogMessage(form, kFetchFailed + manifestLocal);
-            return;
-        }
-        for (int i = 0; i < entries.Count(); ++i) {
-            const std::string& entry = entries[i];
-            // The manifest may list itself; it is here already.
-            if (Pos(manifestRelative, entry) == 1) continue;
-            // The manifest comes over plain HTTP: nothing it lists may land
-            // outside the destination.
-            if (!IsSafeManifestEntry(entry)) {
-                LogMessage(form, "Недопустимый путь файла - " + entry);
-                last = kDownloadNotOpened;
-                break;
-            }
-            const std::string localPath = dest + "\\" + entry;
-            const std::string url = baseUrl + "/" + ReplaceAll(entry, "\\", "/");
-            last = DownloadFile(form, url, localPath);
-            if (last < 1) {
-                LogMessage(form, kFetchFailed + localPath);
-                break;
-            }
-            LogMessage(form, localPath);
-            form.ProcessMessages();
-        }
-    }
-    if (last < 1) return;
-
-    LogMessage(form, "OK");
-    const bool runAfterInstall = form.RunAfterInstall();
-    std::string target = dest + "\\" + programName + ".exe";
-    if (!runAfterInstall) {
-        target = form.DestinationText();
-        form.SetCancelCaption("Закрыть");
-    }
-    form.ShellOpen(target);
-    if (runAfterInstall) {
-        form.Close();
-    } else {
-        OpenDestination(form);
-    }
+    if (FetchEntries(form, site, entries) != EntriesOutcome::AllFetched) return;
+    FinishRun(form, site);
 }
+
+}  // namespace engine

@@ -3,9 +3,11 @@
 // implements it; the engine's tests implement it without one.
 #pragma once
 
-#include "engine/date_time.h"
+#include "runtime/date_time.h"
 
 #include <string>
+
+namespace engine {
 
 class InstallerForm {
 public:
@@ -13,8 +15,8 @@ public:
 
     // Fields of the form.
     virtual const std::string& ProgramName() const = 0;
-    virtual TDateTime LastLogTime() const = 0;
-    virtual void SetLastLogTime(TDateTime value) = 0;
+    virtual runtime::TDateTime LastLogTime() const = 0;
+    virtual void SetLastLogTime(runtime::TDateTime value) = 0;
 
     // Controls, as narrow text.
     virtual std::string DestinationText() const = 0;      // EditPathDest
@@ -38,3 +40,5 @@ public:
     // Set while an install run is in progress, so that runs never nest.
     bool installRunning = false;
 };
+
+}  // namespace engine

@@ -1,9 +1,12 @@
 #include "window/folder_picker.h"
 
-#include "engine/file_system.h"
-#include "engine/narrow_text.h"
+#include "runtime/file_system.h"
+#include "runtime/narrow_text.h"
 
 #include <shlobj.h>
+
+using runtime::NarrowToWide;
+using runtime::WideToNarrow;
 
 namespace {
 
@@ -52,7 +55,7 @@ FolderPickerSettings FolderPickerSettingsFor(const std::string& destination) {
     settings.prompt = "Выберите директорию...";
     settings.flags = BIF_NEWDIALOGSTYLE | BIF_RETURNONLYFSDIRS | BIF_NONEWFOLDERBUTTON;
     settings.wholeNamespace = true;
-    if (!destination.empty() && DirectoryExists(destination)) settings.preselect = destination;
+    if (!destination.empty() && runtime::DirectoryExists(destination)) settings.preselect = destination;
     return settings;
 }
 

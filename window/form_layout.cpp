@@ -1,15 +1,116 @@
 #include "window/form_layout.h"
 
+#include "runtime/exceptions.h"
+#include "runtime/gdi_handles.h"
+#include "runtime/narrow_text.h"
+#include "ui/controls.h"
 #include "window/product_profile.h"
 #include "window/resource_ids.h"
 #include "window/tforminstallprogram.h"
+
+#include <vector>
+
+using ui::akBottom;
+using ui::akLeft;
+using ui::akRight;
+using ui::akTop;
+using ui::BaseWindow;
+using ui::Control;
 
 namespace {
 
 using F = TFormInstallProgram;
 
+struct FontSpec {
+    const wchar_t* face;
+    int height;
+    bool bold;
+    BYTE charset;
+    // What a stand-in must be like where the face is missing.
+    BYTE pitchAndFamily = DEFAULT_PITCH | FF_DONTCARE;
+};
+
+using FormHandler = void (F::*)(Control& sender);
+struct ControlLayout;
+
+// A control of the form, reached through its member, with what the layout
+// does for its kind; the kind comes from the member's type.
+struct ControlOfForm {
+    Control& (*get)(F& form);
+    void (*create)(F& form, BaseWindow& parent, const ControlLayout& entry);
+    void (*wire)(F& form, const ControlLayout& entry);
+};
+
+struct ControlLayout {
+    ControlOfForm control;
+    BaseWindow& (*parent)(F& form) = nullptr;  // nullptr: the form itself
+    ui::Bounds bounds;
+    unsigned anchors = akLeft | akTop;
+    std::wstring text = L"";
+    const FontSpec* font = nullptr;  // nullptr: the form's font
+    const wchar_t* hint = nullptr;   // nullptr: no tool-tip
+    bool handCursor = false;         // labels
+    int glyph = 0;                   // bitmap resource of a speed button
+    FormHandler onClick = nullptr;
+    FormHandler onChange = nullptr;      // edit boxes
+    FormHandler onMouseMove = nullptr;   // labels
+    FormHandler onMouseLeave = nullptr;  // labels
+};
+
+// Labels and speed buttons are painted beneath the other controls.
+void SendToBack(const Control& control) {
+    SetWindowPos(control.Handle(), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+void Create(ui::Panel& panel, BaseWindow& parent, const ControlLayout& entry) { panel.Create(parent, entry.bounds); }
+void Create(ui::Label& label, BaseWindow& parent, const ControlLayout& entry) {
+    label.Create(parent, entry.bounds, entry.text);
+    SendToBack(label);
+}
+void Create(ui::SpeedButton& button, BaseWindow& parent, const ControlLayout& entry) {
+    button.Create(parent, entry.bounds, entry.glyph);
+    SendToBack(button);
+}
+void Create(ui::Edit& edit, BaseWindow& parent, const ControlLayout& entry) {
+    edit.Create(parent, entry.bounds, entry.text);
+}
+void Create(ui::Button& button, BaseWindow& parent, const ControlLayout& entry) {
+    button.Create(parent, entry.bounds, entry.text);
+}
+void Create(ui::CheckBox& box, BaseWindow& parent, const ControlLayout& entry) {
+    box.Create(parent, entry.bounds, entry.text);
+}
+void Create(ui::Memo& memo, BaseWindow& parent, const ControlLayout& entry) {
+    memo.Create(parent, entry.bounds, entry.text);
+}
+void Create(ui::StatusBar& bar, BaseWindow& parent, const ControlLayout& entry) { bar.Create(parent, entry.bounds); }
+
+ui::NotifyEvent Bind(F& form, FormHandler handler) {
+    if (handler == nullptr) return {};
+    return [&form, handler](Control& sender) { (form.*handler)(sender); };
+}
+
+void Wire(Control& control, F& form, const ControlLayout& entry) { control.OnClick = Bind(form, entry.onClick); }
+void Wire(ui::Edit& edit, F& form, const ControlLayout& entry) {
+    edit.OnClick = Bind(form, entry.onClick);
+    edit.OnChange = Bind(form, entry.onChange);
+}
+void Wire(ui::Label& label, F& form, const ControlLayout& entry) {
+    label.OnClick = Bind(form, entry.onClick);
+    label.SetHandCursor(entry.handCursor);
+    label.OnMouseMove = Bind(form, entry.onMouseMove);
+    label.OnMouseLeave = Bind(form, entry.onMouseLeave);
+}
+
 template <auto Member>
-Control& Field(F& form) {
+constexpr ControlOfForm Of{
+    [](F& form) -> Control& { return form.*Member; },
+    [](F& form, BaseWindow& parent, const ControlLayout& entry) { Create(form.*Member, parent, entry); },
+    [](F& form, const ControlLayout& entry) { Wire(form.*Member, form, entry); },
+};
+
+template <auto Member>
+BaseWindow& In(F& form) {
     return form.*Member;
 }
 
@@ -19,6 +120,42 @@ const FontSpec kLogFont{L"Courier New", -12, false, RUSSIAN_CHARSET, FIXED_PITCH
 const FontSpec kSiteFont{L"Tahoma", -11, true, DEFAULT_CHARSET};
 
 constexpr unsigned kTopLeft = akLeft | akTop;
+
+// The controls in the order the form declares them.
+const std::vector<ControlLayout>& FormInstallProgramLayout() {
+    static const std::vector<ControlLayout> layout = {
+        {.control = Of<&F::PanelTop>, .bounds = {0, 0, 644, 57}, .anchors = akLeft | akTop | akRight},
+        {.control = Of<&F::Label1>, .parent = In<&F::PanelTop>, .bounds = {16, 12, 102, 13}, .anchors = kTopLeft,
+         .text = L"Каталог установки:", .hint = L"Открыть каталог", .handCursor = true, .onClick = &F::Label1Click,
+         .onMouseMove = &F::Label1MouseMove, .onMouseLeave = &F::Label1MouseLeave},
+        {.control = Of<&F::SBOpenPathDest>, .parent = In<&F::PanelTop>, .bounds = {452, 9, 32, 21},
+         .anchors = akTop | akRight, .glyph = IDB_FOLDER_TREE, .onClick = &F::SBOpenPathDestClick},
+        {.control = Of<&F::EditPathDest>, .parent = In<&F::PanelTop>, .bounds = {124, 9, 320, 21},
+         .anchors = kTopLeft, .text = L"EditPathDest", .onChange = &F::EditPathDestChange},
+        {.control = Of<&F::updates>, .parent = In<&F::PanelTop>, .bounds = {491, 9, 70, 21}, .anchors = kTopLeft,
+         .text = L"Установить", .hint = L"Скачать файлы с сайта", .onClick = &F::updatesClick},
+        {.control = Of<&F::dovrin>, .parent = In<&F::PanelTop>, .bounds = {565, 9, 70, 21}, .anchors = kTopLeft,
+         .text = L"Отмена", .onClick = &F::dovrinClick},
+        {.control = Of<&F::CheckBoxRun>, .parent = In<&F::PanelTop>, .bounds = {417, 36, 217, 14},
+         .anchors = kTopLeft, .text = L"Запустить программу после установки", .font = &kRunFlagFont},
+        {.control = Of<&F::MemoInform>, .bounds = {0, 57, 644, 265}, .anchors = akLeft | akTop | akRight | akBottom,
+         .text = WelcomeText(), .font = &kLogFont},
+        {.control = Of<&F::StatusBar1>, .bounds = {0, 322, 644, 19}, .anchors = akLeft | akRight | akBottom},
+        {.control = Of<&F::LabelSite>, .parent = In<&F::PanelTop>, .bounds = {16, 38, 87, 13}, .anchors = kTopLeft,
+         .text = kMakerSiteHostW, .font = &kSiteFont, .hint = L"Перейти на сайт разработчика", .handCursor = true,
+         .onClick = &F::LabelSiteClick, .onMouseMove = &F::Label1MouseMove, .onMouseLeave = &F::Label1MouseLeave},
+    };
+    return layout;
+}
+
+HFONT MakeFont(const FontSpec& wanted, std::vector<runtime::UniqueGdiObject>& owner) {
+    HFONT font = CreateFontW(wanted.height, 0, 0, 0, wanted.bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
+                             wanted.charset, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                             wanted.pitchAndFamily, wanted.face);
+    if (font == nullptr) throw runtime::LastOSError("Cannot create font \"" + runtime::WideToNarrow(wanted.face) + "\"");
+    owner.emplace_back(font);
+    return font;
+}
 
 }  // namespace
 
@@ -46,88 +183,17 @@ std::wstring WelcomeText() {
     return text;
 }
 
-const std::vector<ControlLayout>& FormInstallProgramLayout() {
-    static const std::vector<ControlLayout> layout = {
-        {.name = "PanelTop", .kind = ControlKind::Panel, .control = Field<&F::PanelTop>,
-         .bounds = {0, 0, 644, 57}, .anchors = akLeft | akTop | akRight},
-        {.name = "Label1", .kind = ControlKind::Label, .control = Field<&F::Label1>, .parent = Field<&F::PanelTop>,
-         .bounds = {16, 12, 102, 13}, .anchors = kTopLeft, .text = L"Каталог установки:",
-         .hint = L"Открыть каталог", .handCursor = true, .onClick = &F::Label1Click,
-         .onMouseMove = &F::Label1MouseMove, .onMouseLeave = &F::Label1MouseLeave},
-        {.name = "SBOpenPathDest", .kind = ControlKind::SpeedButton, .control = Field<&F::SBOpenPathDest>,
-         .parent = Field<&F::PanelTop>, .bounds = {452, 9, 32, 21}, .anchors = akTop | akRight,
-         .glyph = IDB_FOLDER_TREE, .onClick = &F::SBOpenPathDestClick},
-        {.name = "EditPathDest", .kind = ControlKind::Edit, .control = Field<&F::EditPathDest>,
-         .parent = Field<&F::PanelTop>, .bounds = {124, 9, 320, 21}, .anchors = kTopLeft, .text = L"EditPathDest",
-         .onChange = &F::EditPathDestChange},
-        {.name = "updates", .kind = ControlKind::Button, .control = Field<&F::updates>, .parent = Field<&F::PanelTop>,
-         .bounds = {491, 9, 70, 21}, .anchors = kTopLeft, .text = L"Установить", .hint = L"Скачать файлы с сайта",
-         .onClick = &F::updatesClick},
-        {.name = "dovrin", .kind = ControlKind::Button, .control = Field<&F::dovrin>, .parent = Field<&F::PanelTop>,
-         .bounds = {565, 9, 70, 21}, .anchors = kTopLeft, .text = L"Отмена", .onClick = &F::dovrinClick},
-        {.name = "CheckBoxRun", .kind = ControlKind::CheckBox, .control = Field<&F::CheckBoxRun>,
-         .parent = Field<&F::PanelTop>, .bounds = {417, 36, 217, 14}, .anchors = kTopLeft,
-         .text = L"Запустить программу после установки", .font = &kRunFlagFont},
-        {.name = "MemoInform", .kind = ControlKind::Memo, .control = Field<&F::MemoInform>,
-         .bounds = {0, 57, 644, 265}, .anchors = akLeft | akTop | akRight | akBottom, .text = WelcomeText(),
-         .font = &kLogFont},
-        {.name = "StatusBar1", .kind = ControlKind::StatusBar, .control = Field<&F::StatusBar1>,
-         .bounds = {0, 322, 644, 19}, .anchors = akLeft | akRight | akBottom},
-        {.name = "LabelSite", .kind = ControlKind::Label, .control = Field<&F::LabelSite>,
-         .parent = Field<&F::PanelTop>, .bounds = {16, 38, 87, 13}, .anchors = kTopLeft, .text = kMakerSiteHostW,
-         .font = &kSiteFont, .hint = L"Перейти на сайт разработчика", .handCursor = true,
-         .onClick = &F::LabelSiteClick, .onMouseMove = &F::Label1MouseMove, .onMouseLeave = &F::Label1MouseLeave},
-    };
-    return layout;
-}
-
 void LoadFormLayout(F& form) {
-    form.CreateForm(L"FormInstallProgram", kFormClientWidth, kFormClientHeight, kFormSmallestSize);
-
-    auto makeFont = [&form](const FontSpec& wanted) {
-        HFONT font = CreateFontW(wanted.height, 0, 0, 0, wanted.bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
-                                 wanted.charset, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                                 wanted.pitchAndFamily, wanted.face);
-        form.fonts_.emplace_back(font);
-        return font;
-    };
-    auto bind = [&form](FormHandler handler) -> NotifyEvent {
-        if (handler == nullptr) return {};
-        return [&form, handler](Control& sender) { (form.*handler)(sender); };
-    };
-    HFONT formFont = makeFont(kFormFont);
+    form.CreateForm({L"TFormInstallProgram", IDI_PROGRAM, L"FormInstallProgram", kFormClientWidth, kFormClientHeight,
+                     kFormSmallestSize});
+    HFONT formFont = MakeFont(kFormFont, form.fonts_);
     form.hints_.Create(form.Handle(), 500, 2500);
 
     for (const ControlLayout& entry : FormInstallProgramLayout()) {
-        BaseWindow& parent = entry.parent != nullptr ? static_cast<BaseWindow&>(entry.parent(form)) : form;
-        Control& control = entry.control(form);
-        switch (entry.kind) {
-        case ControlKind::Panel:
-            static_cast<Panel&>(control).Create(parent, entry.bounds);
-            break;
-        case ControlKind::Label:
-            static_cast<Label&>(control).Create(parent, entry.bounds, entry.text);
-            break;
-        case ControlKind::SpeedButton:
-            static_cast<SpeedButton&>(control).Create(parent, entry.bounds, entry.glyph);
-            break;
-        case ControlKind::Edit:
-            static_cast<Edit&>(control).Create(parent, entry.bounds, entry.text);
-            break;
-        case ControlKind::Button:
-            static_cast<Button&>(control).Create(parent, entry.bounds, entry.text);
-            break;
-        case ControlKind::CheckBox:
-            static_cast<CheckBox&>(control).Create(parent, entry.bounds, entry.text);
-            break;
-        case ControlKind::Memo:
-            static_cast<Memo&>(control).Create(parent, entry.bounds, entry.text);
-            break;
-        case ControlKind::StatusBar:
-            static_cast<StatusBar&>(control).Create(parent, entry.bounds);
-            break;
-        }
-        control.SetFont(entry.font != nullptr ? makeFont(*entry.font) : formFont);
+        BaseWindow& parent = entry.parent != nullptr ? entry.parent(form) : form;
+        entry.control.create(form, parent, entry);
+        Control& control = entry.control.get(form);
+        control.SetFont(entry.font != nullptr ? MakeFont(*entry.font, form.fonts_) : formFont);
 
         // The parent is still at its design size, except the form, which the
         // platform may have made larger than designed to respect its smallest size.
@@ -136,23 +202,10 @@ void LoadFormLayout(F& form) {
         SIZE designParent = &parent == &form ? SIZE{kFormClientWidth, kFormClientHeight}
                                              : SIZE{parentClient.right, parentClient.bottom};
         control.SetAnchors(entry.anchors, designParent);
-
-        // Labels and speed buttons are painted beneath the other controls.
-        if (entry.kind == ControlKind::Label || entry.kind == ControlKind::SpeedButton) {
-            SetWindowPos(control.Handle(), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-        }
         if (entry.hint != nullptr) form.hints_.Add(control, entry.hint);
-
         // Events last: loading the layout raises none.
-        control.OnClick = bind(entry.onClick);
-        if (entry.kind == ControlKind::Edit) static_cast<Edit&>(control).OnChange = bind(entry.onChange);
-        if (entry.kind == ControlKind::Label) {
-            auto& label = static_cast<Label&>(control);
-            label.SetHandCursor(entry.handCursor);
-            label.OnMouseMove = bind(entry.onMouseMove);
-            label.OnMouseLeave = bind(entry.onMouseLeave);
-        }
+        entry.control.wire(form, entry);
     }
-    form.OnShow = bind(&F::FormShow);
+    form.OnShow = Bind(form, &F::FormShow);
     form.FollowClientSize();
 }

@@ -1,20 +1,20 @@
 // Install-<product>.exe: the installer's entry point.
-#include "engine/exceptions.h"
+#include "runtime/exceptions.h"
 #include "window/product_profile.h"
-#include "window/application.h"
+#include "ui/application.h"
 #include "window/tforminstallprogram.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     try {
-        Application->Initialize();
-        Application->MainFormOnTaskBar = true;
-        Application->CreateForm(FormInstallProgram);
+        ui::Application->Initialize();
+        ui::Application->MainFormOnTaskBar = true;
+        ui::Application->CreateForm(FormInstallProgram);
         FormInstallProgram->SetProgramName(kProductName);
-        Application->Run();
-    } catch (const Exception& error) {
-        Application->ShowException(error);
+        ui::Application->Run();
+    } catch (const runtime::Exception& error) {
+        ui::Application->ShowException(error);
     } catch (...) {
-        Application->ShowException(Exception(""));
+        ui::Application->ShowException(runtime::Exception(""));
     }
     return 0;
 }

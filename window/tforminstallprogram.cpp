@@ -1,16 +1,19 @@
 #include "window/tforminstallprogram.h"
 
 #include "engine/activity_log.h"
-#include "engine/date_time.h"
+#include "runtime/date_time.h"
 #include "engine/download.h"
-#include "engine/file_system.h"
+#include "runtime/file_system.h"
 #include "engine/install_run.h"
-#include "engine/narrow_text.h"
+#include "runtime/narrow_text.h"
 #include "window/product_profile.h"
-#include "window/application.h"
+#include "ui/application.h"
 #include "window/folder_picker.h"
 #include "window/form_layout.h"
 #include "window/shell_open.h"
+
+using runtime::ReplaceAll;
+using ui::Control;
 
 TFormInstallProgram* FormInstallProgram = nullptr;
 
@@ -22,7 +25,7 @@ constexpr char kProgramsFolderOnD[] = "D:\\Programs";
 bool (*programsFolderExists)(const std::string&) = nullptr;
 
 bool ProgramsFolderExists(const std::string& folder) {
-    return programsFolderExists != nullptr ? programsFolderExists(folder) : DirectoryExists(folder);
+    return programsFolderExists != nullptr ? programsFolderExists(folder) : runtime::DirectoryExists(folder);
 }
 
 constexpr COLORREF kBlue = RGB(0, 0, 255);
@@ -46,12 +49,12 @@ void TFormInstallProgram::FormShow(Control&) {
     }
     EditPathDest.SetText(ProgramsFolderExists(kProgramsFolderOnD) ? "D:" : "C:");
     EditPathDest.SetText(EditPathDest.Text() + "\\Programs\\" + programName_);
-    lastLogTime_ = Now();
+    lastLogTime_ = runtime::Now();
 }
 
 void TFormInstallProgram::EditPathDestChange(Control&) {
     // A folder of that name does not count.
-    bool present = FileExists(EditPathDest.Text() + "\\" + programName_ + ".exe");
+    bool present = runtime::FileExists(EditPathDest.Text() + "\\" + programName_ + ".exe");
     SetCaption(std::string(present ? "Обновление " : "Установка ") + "программы " + programName_);
     updates.SetText(present ? "Обновить" : "Установить");
 }
@@ -64,29 +67,29 @@ void TFormInstallProgram::SBOpenPathDestClick(Control&) {
 void TFormInstallProgram::LabelSiteClick(Control&) { ShellOpen(LabelSite.Text()); }
 
 void TFormInstallProgram::Label1MouseMove(Control& Sender) {
-    if (auto* label = dynamic_cast<Label*>(&Sender)) label->SetFontColor(kBlue);
+    if (auto* label = dynamic_cast<ui::Label*>(&Sender)) label->SetFontColor(kBlue);
 }
 
 void TFormInstallProgram::Label1MouseLeave(Control& Sender) {
-    if (auto* label = dynamic_cast<Label*>(&Sender)) label->SetFontColor(kNavy);
+    if (auto* label = dynamic_cast<ui::Label*>(&Sender)) label->SetFontColor(kNavy);
 }
 
 void TFormInstallProgram::dovrinClick(Control&) { Close(); }
 
-void TFormInstallProgram::updatesClick(Control&) { RunInstall(*this); }
+void TFormInstallProgram::updatesClick(Control&) { engine::RunInstall(*this); }
 
-void TFormInstallProgram::Label1Click(Control&) { OpenDestination(*this); }
+void TFormInstallProgram::Label1Click(Control&) { engine::OpenDestination(*this); }
 
-void TFormInstallProgram::LogMessage(const std::string& message) { ::LogMessage(*this, message); }
+void TFormInstallProgram::LogMessage(const std::string& message) { engine::LogMessage(*this, message); }
 
 bool TFormInstallProgram::CheckDirectory(const std::string& dir, bool report) {
-    return ::CheckDirectory(*this, dir, report);
+    return engine::CheckDirectory(*this, dir, report);
 }
 
 int TFormInstallProgram::DownloadFile(const std::string& url, const std::string& localPath) {
-    return ::DownloadFile(*this, url, localPath);
+    return engine::DownloadFile(*this, url, localPath);
 }
 
-void TFormInstallProgram::ProcessMessages() { Application->ProcessMessages(); }
+void TFormInstallProgram::ProcessMessages() { ui::Application->ProcessMessages(); }
 
 void TFormInstallProgram::ShellOpen(const std::string& target) { OpenThroughShell(Handle(), target); }

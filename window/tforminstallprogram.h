@@ -4,43 +4,43 @@
 #pragma once
 
 #include "engine/installer_form.h"
-#include "window/controls.h"
-#include "window/form.h"
-#include "window/gdi_object.h"
+#include "ui/controls.h"
+#include "ui/form.h"
+#include "runtime/gdi_handles.h"
 
 #include <string>
 #include <vector>
 
-class TFormInstallProgram : public TForm, public InstallerForm {
+class TFormInstallProgram : public ui::TForm, public engine::InstallerForm {
     // Borrowed by the controls below; declared first so that they go last.
-    std::vector<UniqueGdiObject> fonts_;
+    std::vector<runtime::UniqueGdiObject> fonts_;
 
 public:
     // Creates the hidden window from its layout (form_layout.cpp).
     TFormInstallProgram();
 
     // Controls, in the order of the layout.
-    Panel PanelTop;
-    Label Label1;
-    SpeedButton SBOpenPathDest;
-    Edit EditPathDest;
-    Button updates;
-    Button dovrin;
-    CheckBox CheckBoxRun;
-    Memo MemoInform;
-    StatusBar StatusBar1;
-    Label LabelSite;
+    ui::Panel PanelTop;
+    ui::Label Label1;
+    ui::SpeedButton SBOpenPathDest;
+    ui::Edit EditPathDest;
+    ui::Button updates;
+    ui::Button dovrin;
+    ui::CheckBox CheckBoxRun;
+    ui::Memo MemoInform;
+    ui::StatusBar StatusBar1;
+    ui::Label LabelSite;
 
     // Event handlers, attached by the layout.
-    void SBOpenPathDestClick(Control& Sender);
-    void dovrinClick(Control& Sender);
-    void updatesClick(Control& Sender);
-    void Label1Click(Control& Sender);
-    void Label1MouseLeave(Control& Sender);
-    void Label1MouseMove(Control& Sender);
-    void LabelSiteClick(Control& Sender);
-    void EditPathDestChange(Control& Sender);
-    void FormShow(Control& Sender);
+    void SBOpenPathDestClick(ui::Control& Sender);
+    void dovrinClick(ui::Control& Sender);
+    void updatesClick(ui::Control& Sender);
+    void Label1Click(ui::Control& Sender);
+    void Label1MouseLeave(ui::Control& Sender);
+    void Label1MouseMove(ui::Control& Sender);
+    void LabelSiteClick(ui::Control& Sender);
+    void EditPathDestChange(ui::Control& Sender);
+    void FormShow(ui::Control& Sender);
 
     // The engine's operations on this form.
     void LogMessage(const std::string& message);
@@ -52,8 +52,8 @@ public:
 
     // InstallerForm
     const std::string& ProgramName() const override { return programName_; }
-    TDateTime LastLogTime() const override { return lastLogTime_; }
-    void SetLastLogTime(TDateTime value) override { lastLogTime_ = value; }
+    runtime::TDateTime LastLogTime() const override { return lastLogTime_; }
+    void SetLastLogTime(runtime::TDateTime value) override { lastLogTime_ = value; }
     std::string DestinationText() const override { return EditPathDest.Text(); }
     std::string SiteHost() const override { return LabelSite.Text(); }
     bool RunAfterInstall() const override { return CheckBoxRun.Checked(); }
@@ -66,12 +66,12 @@ public:
     void ShellOpen(const std::string& target) override;
 
     // The tool-tips of Label1, LabelSite and updates.
-    const ToolTips& Hints() const { return hints_; }
+    const ui::ToolTips& Hints() const { return hints_; }
 
 private:
     std::string programName_;
-    TDateTime lastLogTime_ = 0;
-    ToolTips hints_;
+    runtime::TDateTime lastLogTime_ = 0;
+    ui::ToolTips hints_;
     friend void LoadFormLayout(TFormInstallProgram& form);
 };
 

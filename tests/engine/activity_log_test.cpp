@@ -1,9 +1,12 @@
 #include "engine/activity_log.h"
 
-#include "engine/date_time.h"
+#include "runtime/date_time.h"
 #include "tests/support/fake_form.h"
 
 #include <gtest/gtest.h>
+
+using namespace runtime;
+using namespace engine;
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "engine/download.h"
 
-#include "engine/exceptions.h"
-#include "engine/unique_handle.h"
+#include "runtime/exceptions.h"
+#include "runtime/unique_handle.h"
 #include "tests/support/fake_form.h"
 #include "tests/support/site.h"
 #include "tests/support/temp_folder.h"
@@ -12,6 +12,9 @@
 #include <algorithm>
 #include <string>
 #include <vector>
+
+using namespace runtime;
+using namespace engine;
 
 namespace {
 

@@ -1,9 +1,10 @@
 #include "engine/install_run.h"
 
-#include "engine/date_time.h"
-#include "engine/exceptions.h"
-#include "engine/file_system.h"
-#include "engine/string_list.h"
+#include "runtime/date_time.h"
+#include "runtime/exceptions.h"
+#include "runtime/file_system.h"
+#include "runtime/string_list.h"
+#include "tests/engine/unsafe_entries.h"
 #include "tests/support/fake_form.h"
 #include "tests/support/site.h"
 #include "tests/support/temp_folder.h"
@@ -14,6 +15,9 @@
 #include <algorithm>
 #include <string>
 #include <vector>
+
+using namespace runtime;
+using namespace engine;
 
 namespace {
 
@@ -249,24 +253,7 @@ TEST_P(InstallRunUnsafeEntryTest, IsRefusedBeforeAnythingIsFetched) {
     EXPECT_EQ(form.cancelCaption, "Отмена");
 }
 
-const char* const kUnsafeEntries[] = {
-    "\\Windows\\evil.dll", "/etc/evil", "\\\\server\\share\\evil.dll",
-    "C:\\Windows\\evil.dll", "C:evil.dll", "Pelmar.exe:stream", "Data:",
-    "..\\evil.dll", "../evil.dll", "Data\\..\\..\\evil.dll", "Data/../../evil.dll", "Data\\..", "..",
-    ".. \\evil.dll", "Data\\...\\evil.dll",
-    "CON", "con.txt", "Data\\Nul", "aux\\evil.dll", "PRN.ini", "COM1", "com9.log", "Data\\LPT1", "lpt9.dat.txt",
-    "CON .txt",
-};
 INSTANTIATE_TEST_SUITE_P(InstallRun, InstallRunUnsafeEntryTest, ::testing::ValuesIn(kUnsafeEntries));
-
-TEST(ManifestEntry, SafeEntriesStayInsideTheDestination) {
-    for (const char* entry : {"Pelmar.exe", "Resources\\Pelmar.ini", "Data/base.dat", "a\\b\\c\\d.txt", "",
-                              "CONFIG.SYS", "console.dll", "Data\\Connect", "COM10", "LPT", "NULL.txt",
-                              "..a", "a..b", "Data\\.\\x", ".hidden", "Data\\\\x", "Data\\"}) {
-        EXPECT_TRUE(IsSafeManifestEntry(entry)) << entry;
-    }
-    for (const char* entry : kUnsafeEntries) EXPECT_FALSE(IsSafeManifestEntry(entry)) << entry;
-}
 
 TEST_F(InstallRunTest, DestinationThatCannotBeMadeIsLogged) {
     WriteFileBytes(temp / "blocker", "a file, not a folder");
@@ -348,41 +335,5 @@ TEST_F(InstallRunTest, OpenDestinationOpensOnlyAnExistingFolder) {
     OpenDestination(form);
     EXPECT_EQ(form.shellOpened, Lines{dest});
 }
-
-struct SectionCase {
-    const char* name;
-    Lines source;
-    Lines entries;
-};
-
-class ReadIniSectionTest : public ::testing::TestWithParam<SectionCase> {};
-
-TEST_P(ReadIniSectionTest, ReadsTheLinesOfTheSection) {
-    TStringList source;
-    for (const std::string& line : GetParam().source) source.Add(line);
-    TStringList entries;
-    entries.Add("left from before");
-
-    EXPECT_EQ(ReadIniSection(source, entries, "UpdateFiles"), static_cast<int>(GetParam().entries.size()));
-    Lines read;
-    for (int i = 0; i < entries.Count(); ++i) read.push_back(entries[i]);
-    EXPECT_EQ(read, GetParam().entries);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    ReadIniSection, ReadIniSectionTest,
-    ::testing::Values(
-        SectionCase{"ToTheEnd", {"[UpdateFiles]", "a", "b"}, {"a", "b"}},
-        SectionCase{"HeaderInAnyCase", {"x", "[updateFILES]", "a"}, {"a"}},
-        SectionCase{"FirstHeaderWins", {"[UpdateFiles]", "a", "[Other]", "[UPDATEFILES]", "b"}, {"a"}},
-        SectionCase{"EndsAtNextBracket", {"[UpdateFiles]", "a", "[", "b"}, {"a"}},
-        SectionCase{"IndentedBracketIsAnEntry", {"[UpdateFiles]", "a", "  [x]", "b"}, {"a", "  [x]", "b"}},
-        SectionCase{"EmptyLinesAreEntries", {"[UpdateFiles]", "", "a", ""}, {"", "a", ""}},
-        SectionCase{"WholeLinesUntrimmed", {"[UpdateFiles]", "; note", "key = value ", " b"}, {"; note", "key = value ", " b"}},
-        SectionCase{"EmptySection", {"[UpdateFiles]", "[Next]", "a"}, {}},
-        SectionCase{"HeaderOnLastLine", {"a", "[UpdateFiles]"}, {}},
-        SectionCase{"NoHeader", {"UpdateFiles", " [UpdateFiles]", "[UpdateFiles] ", "[Update Files]", "a"}, {}},
-        SectionCase{"EmptySource", {}, {}}),
-    [](const ::testing::TestParamInfo<SectionCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-class FakeForm : public InstallerForm {
+class FakeForm : public engine::InstallerForm {
 public:
     std::string programName = "Pelmar";
-    TDateTime lastLogTime = 0;
+    runtime::TDateTime lastLogTime = 0;
     std::string destination;
     std::string siteHost;
     bool runAfterInstall = true;
@@ -25,8 +25,8 @@ public:
     std::function<void()> onProcessMessages;
 
     const std::string& ProgramName() const override { return programName; }
-    TDateTime LastLogTime() const override { return lastLogTime; }
-    void SetLastLogTime(TDateTime value) override { lastLogTime = value; }
+    runtime::TDateTime LastLogTime() const override { return lastLogTime; }
+    void SetLastLogTime(runtime::TDateTime value) override { lastLogTime = value; }
     std::string DestinationText() const override { return destination; }
     std::string SiteHost() const override { return siteHost; }
     bool RunAfterInstall() const override { return runAfterInstall; }

@@ -1,12 +1,14 @@
 #include "tests/support/temp_folder.h"
 
-#include "engine/file_system.h"
-#include "engine/unique_handle.h"
+#include "runtime/file_system.h"
+#include "runtime/unique_handle.h"
 
 #include <windows.h>
 
 #include <algorithm>
 #include <stdexcept>
+
+using namespace runtime;
 
 namespace {
 

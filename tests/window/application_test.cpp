@@ -1,10 +1,14 @@
-#include "engine/exceptions.h"
+#include "runtime/exceptions.h"
 #include "tests/window/window_fixture.h"
-#include "window/dispatch.h"
+#include "ui/dispatch.h"
 
 #include <atomic>
 #include <chrono>
 #include <thread>
+
+using namespace runtime;
+using namespace engine;
+using namespace ui;
 
 namespace {
 

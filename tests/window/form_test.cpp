@@ -1,12 +1,16 @@
 #include "tests/window/window_fixture.h"
 
-#include "engine/date_time.h"
-#include "engine/file_system.h"
+#include "runtime/date_time.h"
+#include "runtime/file_system.h"
 #include "tests/support/temp_folder.h"
 #include "window/form_layout.h"
 #include "window/product_profile.h"
 
 #include <shlobj.h>
+
+using namespace runtime;
+using namespace engine;
+using namespace ui;
 
 namespace {
 

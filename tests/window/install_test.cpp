@@ -1,9 +1,13 @@
-#include "engine/file_system.h"
+#include "runtime/file_system.h"
 #include "tests/support/site.h"
 #include "tests/support/temp_folder.h"
 #include "tests/window/window_fixture.h"
 
 #include <algorithm>
+
+using namespace runtime;
+using namespace engine;
+using namespace ui;
 
 namespace {
 

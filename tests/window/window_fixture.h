@@ -4,7 +4,7 @@
 #pragma once
 
 #include "tests/support/log_text.h"
-#include "window/application.h"
+#include "ui/application.h"
 #include "window/folder_picker.h"
 #include "window/shell_open.h"
 #include "window/tforminstallprogram.h"
@@ -53,12 +53,12 @@ protected:
     // The message part of a log line (after ") - ").
     static std::string MessageOf(const std::string& line) { return MessageOfLogLine(line); }
 
-    void Click(const Control& button) {
+    void Click(const ui::Control& button) {
         PostMessageW(button.Handle(), BM_CLICK, 0, 0);
         application.ProcessMessages();
     }
 
-    TApplication application;
+    ui::TApplication application;
     TFormInstallProgram* form = nullptr;  // owned by the application
     std::vector<std::string> launches;
     std::vector<FolderPickerSettings> pickerSettings;

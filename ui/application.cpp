@@ -1,0 +1,99 @@
+#include "ui/application.h"
+
+#include "ui/dispatch.h"
+
+#include <commctrl.h>
+#include <objbase.h>
+
+namespace ui {
+
+namespace {
+
+TApplication defaultApplication;
+
+}  // namespace
+
+TApplication* Application = &defaultApplication;
+
+TApplication::TApplication() : previous_(Application == this ? nullptr : Application) { Application = this; }
+
+TApplication::~TApplication() {
+    // Forms go in reverse order of creation, before COM.
+    while (!forms_.empty()) forms_.pop_back();
+    if (comInitialized_) CoUninitialize();
+    if (Application == this) Application = previous_;
+}
+
+void TApplication::Initialize() {
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES | ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&controls);
+    if (!comInitialized_) {
+        comInitialized_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
+    }
+}
+
+void TApplication::Run() {
+    if (mainForm_ != nullptr) {
+        if (MainFormOnTaskBar) {
+            HWND hwnd = mainForm_->Handle();
+            SetWindowLongPtrW(hwnd, GWL_EXSTYLE, GetWindowLongPtrW(hwnd, GWL_EXSTYLE) | WS_EX_APPWINDOW);
+        }
+        mainForm_->Show();
+    }
+    while (!terminated_) {
+        MSG message;
+        BOOL got = GetMessageW(&message, nullptr, 0, 0);
+        if (got == 0 || got == -1) {
+            terminated_ = true;
+            break;
+        }
+        TranslateAndDispatch(message);
+    }
+}
+
+void TApplication::ProcessMessages() {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            terminated_ = true;
+            continue;
+        }
+        TranslateAndDispatch(message);
+    }
+}
+
+void TApplication::TranslateAndDispatch(MSG& message) {
+    // Tab moves between the controls of the main form; Enter and Esc are left
+    // to the focused control, so they press no button.
+    if (message.message == WM_KEYDOWN && message.wParam == VK_TAB && mainForm_ != nullptr &&
+        IsChild(mainForm_->Handle(), message.hwnd)) {
+        bool back = GetKeyState(VK_SHIFT) < 0;
+        if (HWND next = GetNextDlgTabItem(mainForm_->Handle(), message.hwnd, back)) SetFocus(next);
+        return;
+    }
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+}
+
+void TApplication::Terminate() { PostQuitMessage(0); }
+
+void TApplication::ShowException(const runtime::Exception& error) {
+    HWND owner = mainForm_ != nullptr ? mainForm_->Handle() : GetActiveWindow();
+    ShowErrorBox(owner, error.Message(), Title());
+}
+
+std::string TApplication::Title() const {
+    char path[MAX_PATH + 1] = {};
+    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    return TitleFromFileName(std::string(path, length));
+}
+
+std::string TitleFromFileName(const std::string& path) {
+    size_t slash = path.find_last_of("\\/:");
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    name = name.substr(0, name.find('.'));
+    if (name.size() > 1) CharLowerBuffA(name.data() + 1, static_cast<DWORD>(name.size() - 1));
+    return name;
+}
+
+}  // namespace ui
