@@ -37,13 +37,25 @@ private:
     Handle handle_ = Traits::Invalid();
 };
 
-struct FileHandleTraits {
+// Files, processes, threads, events, snapshots: whatever CloseHandle closes.
+// Some of their creators fail with nullptr, others with INVALID_HANDLE_VALUE.
+struct KernelHandleTraits {
     using Handle = HANDLE;
     static Handle Invalid() { return INVALID_HANDLE_VALUE; }
     static bool IsValid(Handle h) { return h != INVALID_HANDLE_VALUE && h != nullptr; }
     static void Close(Handle h) { CloseHandle(h); }
 };
-using UniqueFileHandle = UniqueHandle<FileHandleTraits>;
+using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
+using UniqueFileHandle = UniqueKernelHandle;
+
+// A folder listing (FindFirstFileA).
+struct FindHandleTraits {
+    using Handle = HANDLE;
+    static Handle Invalid() { return INVALID_HANDLE_VALUE; }
+    static bool IsValid(Handle h) { return h != INVALID_HANDLE_VALUE && h != nullptr; }
+    static void Close(Handle h) { FindClose(h); }
+};
+using UniqueFindHandle = UniqueHandle<FindHandleTraits>;
 
 struct InternetHandleTraits {
     using Handle = HINTERNET;

@@ -78,15 +78,13 @@ LRESULT BaseWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     HWND child = nullptr;
     switch (message) {
     case WM_COMMAND:
-        child = reinterpret_cast<HWND>(lParam);
-        break;
-    case WM_NOTIFY:
-        child = reinterpret_cast<NMHDR*>(lParam)->hwndFrom;
-        break;
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORBTN:
         child = reinterpret_cast<HWND>(lParam);
+        break;
+    case WM_NOTIFY:
+        child = reinterpret_cast<NMHDR*>(lParam)->hwndFrom;
         break;
     case WM_DRAWITEM:
         child = reinterpret_cast<DRAWITEMSTRUCT*>(lParam)->hwndItem;

@@ -4,7 +4,10 @@
 // lines as they stand at the end (the program's own bytes). Exits 0 only when
 // the run ended with "OK" and the product started; 1 otherwise. With
 // --screenshot, the window as it looks when the run ends is saved as a bitmap.
+#include "runtime/gdi_handles.h"
 #include "tests/e2e/installer_driver.h"
+#include "tests/support/log_text.h"
+#include "tests/support/poll.h"
 
 #include <windows.h>
 
@@ -21,16 +24,6 @@ namespace {
 
 constexpr DWORD kRunTimeoutMs = 120000;
 constexpr DWORD kProductTimeoutMs = 30000;
-
-bool IsErrorLine(const std::string& line) {
-    std::string message = LogMessageOf(line);
-    for (const char* start : {"Ошибка при получении файла - ", "Не могу создать директорию ", "Недопустимый путь файла - "}) {
-        if (message.rfind(start, 0) == 0) return true;
-    }
-    return false;
-}
-
-bool IsOkLine(const std::string& line) { return LogMessageOf(line) == "OK"; }
 
 void PrintLines(const std::vector<std::string>& lines) {
     for (const std::string& line : lines) {
@@ -49,12 +42,14 @@ bool SaveWindowImage(HWND window, const std::string& path) {
     if (FindWindowExA(window, nullptr, "Edit", nullptr) == nullptr) return false;
     const int width = area.right - area.left;
     const int height = area.bottom - area.top;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
-    SelectObject(memory, old);
+    runtime::ScopedGetDc screen(nullptr);
+    runtime::UniqueMemoryDc memory(CreateCompatibleDC(screen.get()));
+    runtime::UniqueGdiObject bitmap(CreateCompatibleBitmap(screen.get(), width, height));
+    if (!screen || !memory || !bitmap) return false;
+    {
+        runtime::ScopedSelectObject selected(memory.get(), bitmap.get());
+        BitBlt(memory.get(), 0, 0, width, height, screen.get(), area.left, area.top, SRCCOPY);
+    }
 
     BITMAPINFOHEADER header{};
     header.biSize = sizeof header;
@@ -65,11 +60,8 @@ bool SaveWindowImage(HWND window, const std::string& path) {
     header.biCompression = BI_RGB;
     const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
     std::vector<char> pixels(stride * static_cast<DWORD>(height));
-    GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(),
+    GetDIBits(memory.get(), static_cast<HBITMAP>(bitmap.get()), 0, static_cast<UINT>(height), pixels.data(),
               reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
 
     BITMAPFILEHEADER file{};
     file.bfType = 0x4D42;  // "BM"
@@ -124,27 +116,24 @@ int main(int argc, char** argv) {
         std::vector<std::string> lines;
         ErrorBox box;
         bool boxShown = false;
-        bool ok = false;
-        bool failed = false;
         bool ended = false;
-        for (DWORD start = GetTickCount(); GetTickCount() - start < kRunTimeoutMs;) {
+        PollUntil([&] {
             lines = watcher.Lines();
-            ok = std::any_of(lines.begin(), lines.end(), IsOkLine);
-            failed = std::any_of(lines.begin(), lines.end(), IsErrorLine);
-            if (ok || failed) break;
-            if ((boxShown = installer.FindErrorBox(box))) break;
+            if (std::any_of(lines.begin(), lines.end(), IsOkLine)) return true;
+            if (std::any_of(lines.begin(), lines.end(), IsErrorLine)) return true;
+            if ((boxShown = installer.FindErrorBox(box))) return true;
             // The last look before the end: a successful run closes the window.
             if (!screenshot.empty()) SaveWindowImage(installer.Window(), screenshot);
-            if (ended) break;  // one more look at the lines after the end
+            if (ended) return true;  // one more look at the lines after the end
             ended = !installer.Running();
             if (ended) watcher.Stop();
-            Sleep(50);
-        }
+            return false;
+        }, kRunTimeoutMs);
         if (!screenshot.empty()) SaveWindowImage(installer.Window(), screenshot);
         watcher.Stop();
         lines = watcher.Lines();
-        ok = std::any_of(lines.begin(), lines.end(), IsOkLine);
-        failed = std::any_of(lines.begin(), lines.end(), IsErrorLine);
+        const bool ok = std::any_of(lines.begin(), lines.end(), IsOkLine);
+        const bool failed = std::any_of(lines.begin(), lines.end(), IsErrorLine);
         PrintLines(lines);
 
         if (boxShown) {

@@ -1,7 +1,12 @@
 // The shipped installer as a whole, driven from outside like a user drives it,
 // against the loopback site. The program is built for the product's real site;
 // it reaches the test site through the proxy variable that WinINet honours.
+#include "runtime/exceptions.h"
+#include "runtime/file_system.h"
+#include "runtime/unique_handle.h"
 #include "tests/e2e/installer_driver.h"
+#include "tests/support/log_text.h"
+#include "tests/support/poll.h"
 #include "tests/support/site.h"
 #include "tests/support/temp_folder.h"
 
@@ -12,12 +17,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <map>
 #include <memory>
 #include <set>
 #include <string>
 #include <vector>
+
+using runtime::FileExists;
 
 namespace {
 
@@ -31,44 +37,6 @@ const std::string kSiteBase = "Updates/" + kProduct + "/";
 const std::string kFetchFailed = "Ошибка при получении файла - ";
 constexpr DWORD kRunTimeoutMs = 60000;
 
-bool FileExists(const std::string& path) {
-    DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-std::vector<std::string> FilesBelow(const std::string& folder, const std::string& prefix = "") {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return names;
-    do {
-        std::string name = found.cFileName;
-        if (name == "." || name == "..") continue;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            for (auto& inner : FilesBelow(folder + "\\" + name, prefix + name + "\\")) names.push_back(inner);
-        } else {
-            names.push_back(prefix + name);
-        }
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-// The system's text for an error, as the installer quotes it: without the
-// final full stop and line break.
-std::string SystemText(DWORD code) {
-    char buffer[1024] = {};
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-                                  buffer, sizeof buffer, nullptr);
-    std::string text(buffer, length);
-    while (!text.empty() && std::strchr("\r\n \t", text.back()) != nullptr) text.pop_back();
-    if (!text.empty() && text.back() == '.') text.pop_back();
-    return text;
-}
-
-bool IsOkLine(const std::string& line) { return LogMessageOf(line) == "OK"; }
-
 std::string Joined(const std::vector<std::string>& lines) {
     std::string text;
     for (const auto& line : lines) text += line + "\n";
@@ -78,17 +46,15 @@ std::string Joined(const std::vector<std::string>& lines) {
 // A file manager window showing a folder of this name: the run opens the
 // destination that way after its "OK" when the run flag is cleared.
 bool WaitForFolderWindow(const std::string& folderName, DWORD timeoutMs) {
-    DWORD start = GetTickCount();
-    do {
+    return PollUntil([&] {
         // Wine's file manager, then Windows' own.
         for (const char* className : {"ExplorerWClass", "CabinetWClass"}) {
             for (HWND window : TopWindowsOfClass(className)) {
                 if (WindowCaption(window) == folderName) return true;
             }
         }
-        Sleep(50);
-    } while (GetTickCount() - start < timeoutMs);
-    return false;
+        return false;
+    }, timeoutMs);
 }
 
 class EndToEnd : public testing::Test {
@@ -200,7 +166,7 @@ TEST_F(EndToEnd, FreshInstallStartsTheProductAndEnds) {
     watcher.Stop();
     std::vector<std::string> lines = watcher.Lines();
     ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(LogMessageOf(lines.back()), "OK") << Joined(lines);
+    EXPECT_EQ(MessageOfLogLine(lines.back()), "OK") << Joined(lines);
     ExpectSiteFilesInstalled();
     std::vector<std::string> expected = {kProductExe, kManifest, "Resources\\readme.txt", "Data\\sample.txt"};
     std::sort(expected.begin(), expected.end());
@@ -222,13 +188,13 @@ TEST_F(EndToEnd, RunFlagClearedRenamesCancelAndKeepsTheWindow) {
     std::vector<std::string> lines;
     ASSERT_TRUE(installer->WaitForLogLine(IsOkLine, kRunTimeoutMs, &lines)) << Joined(lines);
     // The caption changes in the same handler, right after the last line.
-    for (int i = 0; i < 100 && installer->CancelButtonCaption() != "Закрыть"; ++i) Sleep(50);
-    EXPECT_EQ(installer->CancelButtonCaption(), "Закрыть");
+    EXPECT_TRUE(PollUntil([&] { return installer->CancelButtonCaption() == "Закрыть"; }, 5000))
+        << installer->CancelButtonCaption();
 
     ASSERT_TRUE(installer->LogLines(lines));
     ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(LogMessageOf(lines.back()), "OK") << Joined(lines);
-    EXPECT_EQ(LogMessageOf(lines.front()), "Скачиваем файлы...") << "the run starts on an empty panel";
+    EXPECT_EQ(MessageOfLogLine(lines.back()), "OK") << Joined(lines);
+    EXPECT_EQ(MessageOfLogLine(lines.front()), "Скачиваем файлы...") << "the run starts on an empty panel";
     ExpectSiteFilesInstalled();
 
     EXPECT_TRUE(WaitForFolderWindow(kProduct, 10000)) << "the destination folder was not opened";
@@ -253,7 +219,7 @@ TEST_F(EndToEnd, UpdateOverAnExistingInstallReplacesEveryFile) {
     ExpectSiteFilesInstalled();
     // One line per fetched file, in manifest order, the manifest first.
     std::vector<std::string> messages;
-    for (const auto& line : lines) messages.push_back(LogMessageOf(line));
+    for (const auto& line : lines) messages.push_back(MessageOfLogLine(line));
     EXPECT_EQ(messages, (std::vector<std::string>{"Скачиваем файлы...", dest_ + "\\" + kManifest,
                                                   dest_ + "\\" + kProductExe, dest_ + "\\Resources\\readme.txt",
                                                   dest_ + "\\Data\\sample.txt", "OK"}));
@@ -270,10 +236,10 @@ TEST_F(EndToEnd, SiteFailingInTheMiddleKeepsWhatIsThere) {
 
     const std::string errorLine = kFetchFailed + dest_ + "\\Resources\\readme.txt";
     std::vector<std::string> lines;
-    ASSERT_TRUE(installer->WaitForLogLine([&](const std::string& line) { return LogMessageOf(line) == errorLine; },
+    ASSERT_TRUE(installer->WaitForLogLine([&](const std::string& line) { return MessageOfLogLine(line) == errorLine; },
                                           kRunTimeoutMs, &lines))
         << Joined(lines);
-    EXPECT_EQ(LogMessageOf(lines.back()), errorLine) << "the error line ends the run";
+    EXPECT_EQ(MessageOfLogLine(lines.back()), errorLine) << "the error line ends the run";
     EXPECT_FALSE(std::any_of(lines.begin(), lines.end(), IsOkLine));
 
     EXPECT_EQ(ReadFileBytes(dest_ + "\\" + kProductExe), siteFiles_[kProductExe]) << "fetched before: stays";
@@ -298,10 +264,10 @@ TEST_F(EndToEnd, UnsafeManifestEntryIsRefused) {
 
     std::vector<std::string> lines;
     ASSERT_TRUE(installer->WaitForLogLine(
-        [](const std::string& line) { return LogMessageOf(line) == "Недопустимый путь файла - ..\\evil.txt"; },
+        [](const std::string& line) { return MessageOfLogLine(line) == "Недопустимый путь файла - ..\\evil.txt"; },
         kRunTimeoutMs, &lines))
         << Joined(lines);
-    EXPECT_EQ(LogMessageOf(lines.back()), "Недопустимый путь файла - ..\\evil.txt");
+    EXPECT_EQ(MessageOfLogLine(lines.back()), "Недопустимый путь файла - ..\\evil.txt");
     EXPECT_FALSE(std::any_of(lines.begin(), lines.end(), IsOkLine));
     EXPECT_FALSE(FileExists(temp_ / "evil.txt")) << "nothing is written outside the destination";
     EXPECT_FALSE(Requested("../evil.txt"));
@@ -324,7 +290,7 @@ TEST_F(EndToEnd, DestinationThatCannotBeMadeIsReported) {
 
     std::vector<std::string> lines;
     ASSERT_TRUE(installer->WaitForLogLine(
-        [&](const std::string& line) { return LogMessageOf(line) == "Не могу создать директорию " + dest; },
+        [&](const std::string& line) { return MessageOfLogLine(line) == "Не могу создать директорию " + dest; },
         kRunTimeoutMs, &lines))
         << Joined(lines);
     EXPECT_EQ(lines.size(), 1u) << Joined(lines);
@@ -342,8 +308,7 @@ TEST_F(EndToEnd, FileLockedByTheRunningProductEndsInTheErrorBox) {
     siteFiles_[kProductExe] += "a newer build";
     PublishSite({kProductExe, "Resources\\readme.txt", "Data\\sample.txt"});
 
-    HANDLE product = StartProgram(dest_ + "\\" + kProductExe);
-    ASSERT_NE(product, nullptr);
+    StartedProcess product = StartProcess(dest_ + "\\" + kProductExe);
     ASSERT_NE(WaitForTopWindowOfClass("DemoProduct", 20000), nullptr) << "the product did not start";
 
     auto installer = StartInstaller();
@@ -356,11 +321,10 @@ TEST_F(EndToEnd, FileLockedByTheRunningProductEndsInTheErrorBox) {
     EXPECT_EQ(box.title, "Install-pelmar");
     const std::string prefix = "Cannot create file \"" + dest_ + "\\" + kProductExe + "\". ";
     // The file is open in the product: the system refuses it as shared.
-    EXPECT_EQ(box.text, prefix + SystemText(ERROR_SHARING_VIOLATION) + ".") << "or: " << SystemText(ERROR_ACCESS_DENIED);
+    EXPECT_EQ(box.text, prefix + runtime::SystemErrorText(ERROR_SHARING_VIOLATION) + ".") << "or: " << runtime::SystemErrorText(ERROR_ACCESS_DENIED);
 
     InstallerDriver::PressOk(box);
-    for (int i = 0; i < 100 && installer->FindErrorBox(box); ++i) Sleep(50);
-    EXPECT_FALSE(installer->FindErrorBox(box)) << "the box closes with its OK button";
+    EXPECT_TRUE(PollUntil([&] { return !installer->FindErrorBox(box); }, 5000)) << "the box closes with its OK button";
 
     std::vector<std::string> lines;
     ASSERT_TRUE(installer->LogLines(lines));
@@ -372,9 +336,8 @@ TEST_F(EndToEnd, FileLockedByTheRunningProductEndsInTheErrorBox) {
     EXPECT_TRUE(installer->Running()) << "the window stays after the error box";
     CloseAndExpectExit(*installer);
 
-    TerminateProcess(product, 0);
-    WaitForSingleObject(product, 5000);
-    CloseHandle(product);
+    TerminateProcess(product.handle.get(), 0);
+    WaitForSingleObject(product.handle.get(), 5000);
 }
 
 TEST_F(EndToEnd, CloseBoxDuringARunLetsTheRunFinishThenEnds) {
@@ -389,7 +352,7 @@ TEST_F(EndToEnd, CloseBoxDuringARunLetsTheRunFinishThenEnds) {
     // The program file is in; the next one is still on its way.
     std::vector<std::string> lines;
     ASSERT_TRUE(installer->WaitForLogLine(
-        [&](const std::string& line) { return LogMessageOf(line) == dest_ + "\\" + kProductExe; }, kRunTimeoutMs,
+        [&](const std::string& line) { return MessageOfLogLine(line) == dest_ + "\\" + kProductExe; }, kRunTimeoutMs,
         &lines))
         << Joined(lines);
     LogWatcher watcher(*installer);
@@ -408,10 +371,10 @@ TEST_F(EndToEnd, CloseBoxDuringARunLetsTheRunFinishThenEnds) {
     // those of the last file or the "OK". The opened folder shows that the run
     // reached its end after the close.
     ASSERT_FALSE(lastSeen.empty());
-    const std::string lastMessage = LogMessageOf(lastSeen.back());
+    const std::string lastMessage = MessageOfLogLine(lastSeen.back());
     EXPECT_TRUE(lastMessage == dest_ + "\\Data\\sample.txt" || lastMessage == "OK") << Joined(lastSeen);
     EXPECT_FALSE(std::any_of(lastSeen.begin(), lastSeen.end(),
-                             [](const std::string& line) { return LogMessageOf(line).rfind(kFetchFailed, 0) == 0; }));
+                             [](const std::string& line) { return MessageOfLogLine(line).rfind(kFetchFailed, 0) == 0; }));
     EXPECT_TRUE(WaitForFolderWindow(kProduct, 10000)) << "the destination folder was not opened";
 }
 

@@ -1,6 +1,8 @@
 #include "tests/e2e/installer_driver.h"
 
+#include "runtime/narrow_text.h"
 #include "tests/support/log_text.h"
+#include "tests/support/poll.h"
 
 #include <tlhelp32.h>
 
@@ -8,17 +10,16 @@
 #include <cstring>
 #include <stdexcept>
 
-namespace {
+using runtime::EqualsIgnoringCase;
+using runtime::UniqueKernelHandle;
 
-constexpr DWORD kPollMs = 50;
+namespace {
 
 std::string ClassOf(HWND window) {
     char name[256] = {};
     GetClassNameA(window, name, sizeof name);
     return name;
 }
-
-bool SameLetters(const std::string& a, const char* b) { return lstrcmpiA(a.c_str(), b) == 0; }
 
 LONG_PTR StyleOf(HWND window) { return GetWindowLongPtrA(window, GWL_STYLE); }
 
@@ -64,7 +65,7 @@ BOOL CALLBACK SearchTopWindow(HWND window, LPARAM context) {
     auto& search = *reinterpret_cast<TopWindowSearch*>(context);
     if (!IsWindowVisible(window)) return TRUE;
     if (search.processId != 0 && ProcessOf(window) != search.processId) return TRUE;
-    if (search.className != nullptr && !SameLetters(ClassOf(window), search.className)) return TRUE;
+    if (search.className != nullptr && !EqualsIgnoringCase(ClassOf(window), search.className)) return TRUE;
     if (search.accept && !search.accept(window)) return TRUE;
     search.found = window;
     return FALSE;
@@ -85,10 +86,9 @@ bool IsInstallerCaption(const std::string& caption) {
     return StartsWith(caption, "Установка программы ") || StartsWith(caption, "Обновление программы ");
 }
 
-}  // namespace
-
-InstallerDriver::InstallerDriver(const std::string& exe, const ExtraEnvironment& extra) {
-    // This process's variables, with `extra` in place of those of the same name.
+// This process's variables, with `extra` in place of those of the same name,
+// as the block CreateProcessA takes.
+std::string EnvironmentBlock(const ExtraEnvironment& extra) {
     std::vector<std::string> variables;
     if (char* block = GetEnvironmentStringsA()) {
         for (const char* entry = block; *entry != '\0'; entry += std::strlen(entry) + 1) {
@@ -99,14 +99,26 @@ InstallerDriver::InstallerDriver(const std::string& exe, const ExtraEnvironment&
     for (const auto& [name, value] : extra) {
         std::erase_if(variables, [&](const std::string& entry) {
             size_t equals = entry.find('=', 1);
-            return equals != std::string::npos && lstrcmpiA(entry.substr(0, equals).c_str(), name.c_str()) == 0;
+            return equals != std::string::npos && EqualsIgnoringCase(entry.substr(0, equals), name);
         });
         variables.push_back(name + "=" + value);
     }
     std::string environment;
     for (const std::string& entry : variables) environment += entry + '\0';
     environment += '\0';
+    return environment;
+}
 
+// Ends a process at once and waits a little for it to be gone.
+void EndProcess(HANDLE process) {
+    TerminateProcess(process, 1);
+    WaitForSingleObject(process, 5000);
+}
+
+}  // namespace
+
+StartedProcess StartProcess(const std::string& exe, const ExtraEnvironment& extra) {
+    std::string environment = EnvironmentBlock(extra);
     std::string commandLine = "\"" + exe + "\"";
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
@@ -115,43 +127,38 @@ InstallerDriver::InstallerDriver(const std::string& exe, const ExtraEnvironment&
                         &startup, &info)) {
         throw std::runtime_error("cannot start " + exe + ": error " + std::to_string(GetLastError()));
     }
-    CloseHandle(info.hThread);
-    process_ = info.hProcess;
-    processId_ = info.dwProcessId;
+    UniqueKernelHandle thread(info.hThread);
+    return {UniqueKernelHandle(info.hProcess), info.dwProcessId};
 }
 
-InstallerDriver::~InstallerDriver() {
-    Kill();
-    CloseHandle(process_);
-}
+InstallerDriver::InstallerDriver(const std::string& exe, const ExtraEnvironment& extra)
+    : process_(StartProcess(exe, extra)) {}
 
-bool InstallerDriver::Running() const { return WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
+InstallerDriver::~InstallerDriver() { Kill(); }
+
+bool InstallerDriver::Running() const { return WaitForSingleObject(Process(), 0) == WAIT_TIMEOUT; }
 
 bool InstallerDriver::WaitForExit(DWORD timeoutMs, DWORD* exitCode) {
-    if (WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0) return false;
-    if (exitCode != nullptr) GetExitCodeProcess(process_, exitCode);
+    if (WaitForSingleObject(Process(), timeoutMs) != WAIT_OBJECT_0) return false;
+    if (exitCode != nullptr) GetExitCodeProcess(Process(), exitCode);
     return true;
 }
 
 void InstallerDriver::Kill() {
-    if (Running()) {
-        TerminateProcess(process_, 1);
-        WaitForSingleObject(process_, 5000);
-    }
+    if (Running()) EndProcess(Process());
 }
 
 bool InstallerDriver::WaitForWindow(DWORD timeoutMs) {
-    DWORD start = GetTickCount();
-    do {
+    bool found = false;
+    PollUntil([&] {
         TopWindowSearch search;
-        search.processId = processId_;
+        search.processId = process_.id;
         search.accept = [](HWND window) { return IsInstallerCaption(WindowCaption(window)); };
         window_ = FindTopWindow(search);
-        if (window_ != nullptr && FindControls()) return true;
-        if (!Running()) return false;
-        Sleep(kPollMs);
-    } while (GetTickCount() - start < timeoutMs);
-    return false;
+        found = window_ != nullptr && FindControls();
+        return found || !Running();
+    }, timeoutMs);
+    return found;
 }
 
 bool InstallerDriver::FindControls() {
@@ -161,9 +168,9 @@ bool InstallerDriver::FindControls() {
     for (HWND child : children) {
         std::string className = ClassOf(child);
         LONG_PTR style = StyleOf(child);
-        if (SameLetters(className, "Edit")) {
+        if (EqualsIgnoringCase(className, "Edit")) {
             (style & ES_MULTILINE ? logPanel_ : folderEdit_) = child;
-        } else if (SameLetters(className, "Button")) {
+        } else if (EqualsIgnoringCase(className, "Button")) {
             LONG_PTR type = style & BS_TYPEMASK;
             std::string caption = WindowCaption(child);
             if (type == BS_CHECKBOX || type == BS_AUTOCHECKBOX) {
@@ -206,9 +213,8 @@ bool InstallerDriver::SetFolder(const std::string& path, DWORD timeoutMs) {
 }
 
 bool InstallerDriver::SetRunFlag(bool checked, DWORD timeoutMs) {
-    DWORD start = GetTickCount();
     bool clicked = false;
-    do {
+    return PollUntil([&] {
         bool now = false;
         if (RunFlag(now, timeoutMs) && now == checked) return true;
         // One click at a time: a second one could land before the first is seen.
@@ -216,9 +222,8 @@ bool InstallerDriver::SetRunFlag(bool checked, DWORD timeoutMs) {
             PostMessageA(runCheckBox_, BM_CLICK, 0, 0);
             clicked = true;
         }
-        Sleep(kPollMs);
-    } while (GetTickCount() - start < timeoutMs);
-    return false;
+        return false;
+    }, timeoutMs);
 }
 
 void InstallerDriver::PressInstall() { PostMessageA(installButton_, BM_CLICK, 0, 0); }
@@ -227,22 +232,21 @@ void InstallerDriver::CloseByCloseBox() { PostMessageA(window_, WM_SYSCOMMAND, S
 
 bool InstallerDriver::WaitForLogLine(const std::function<bool(const std::string&)>& match, DWORD timeoutMs,
                                      std::vector<std::string>* lines) const {
-    DWORD start = GetTickCount();
-    std::vector<std::string> read;
-    do {
+    bool matched = false;
+    PollUntil([&] {
+        std::vector<std::string> read;
         if (LogLines(read, 1000)) {
             if (lines != nullptr) *lines = read;
-            if (std::any_of(read.begin(), read.end(), match)) return true;
+            matched = std::any_of(read.begin(), read.end(), match);
         }
-        if (!Running()) return false;
-        Sleep(kPollMs);
-    } while (GetTickCount() - start < timeoutMs);
-    return false;
+        return matched || !Running();
+    }, timeoutMs);
+    return matched;
 }
 
 bool InstallerDriver::FindErrorBox(ErrorBox& box) const {
     TopWindowSearch search;
-    search.processId = processId_;
+    search.processId = process_.id;
     search.className = "#32770";
     HWND found = FindTopWindow(search);
     if (found == nullptr) return false;
@@ -257,13 +261,12 @@ bool InstallerDriver::FindErrorBox(ErrorBox& box) const {
 }
 
 bool InstallerDriver::WaitForErrorBox(ErrorBox& box, DWORD timeoutMs) const {
-    DWORD start = GetTickCount();
-    do {
-        if (FindErrorBox(box)) return true;
-        if (!Running()) return false;
-        Sleep(kPollMs);
-    } while (GetTickCount() - start < timeoutMs);
-    return false;
+    bool found = false;
+    PollUntil([&] {
+        found = FindErrorBox(box);
+        return found || !Running();
+    }, timeoutMs);
+    return found;
 }
 
 void InstallerDriver::PressOk(const ErrorBox& box) {
@@ -293,14 +296,9 @@ void LogWatcher::Watch() {
             lines_ = read;
         } else {
             // A timed-out read is retried at once; a window that is gone fails fast.
-            Sleep(installer_.Running() ? 1 : kPollMs);
+            Sleep(installer_.Running() ? 1 : 50);
         }
     }
-}
-
-std::string LogMessageOf(const std::string& line) {
-    size_t separator = line.find(") - ");
-    return separator == std::string::npos ? std::string() : line.substr(separator + 4);
 }
 
 std::string WindowCaption(HWND window) {
@@ -318,12 +316,9 @@ HWND FindTopWindowOfClass(const char* className, const std::set<HWND>& known) {
 }
 
 HWND WaitForTopWindowOfClass(const char* className, DWORD timeoutMs, const std::set<HWND>& known) {
-    DWORD start = GetTickCount();
-    do {
-        if (HWND window = FindTopWindowOfClass(className, known)) return window;
-        Sleep(kPollMs);
-    } while (GetTickCount() - start < timeoutMs);
-    return nullptr;
+    HWND window = nullptr;
+    PollUntil([&] { return (window = FindTopWindowOfClass(className, known)) != nullptr; }, timeoutMs);
+    return window;
 }
 
 std::set<HWND> TopWindowsOfClass(const char* className) {
@@ -333,41 +328,20 @@ std::set<HWND> TopWindowsOfClass(const char* className) {
 }
 
 void CloseWindowAndProcess(HWND window, DWORD timeoutMs) {
-    DWORD processId = ProcessOf(window);
-    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, processId);
+    UniqueKernelHandle process(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, ProcessOf(window)));
     PostMessageA(window, WM_CLOSE, 0, 0);
-    if (process == nullptr) return;
-    if (WaitForSingleObject(process, timeoutMs) != WAIT_OBJECT_0) {
-        TerminateProcess(process, 1);
-        WaitForSingleObject(process, 5000);
-    }
-    CloseHandle(process);
-}
-
-HANDLE StartProgram(const std::string& exe, DWORD* processId) {
-    std::string commandLine = "\"" + exe + "\"";
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &info)) {
-        return nullptr;
-    }
-    CloseHandle(info.hThread);
-    if (processId != nullptr) *processId = info.dwProcessId;
-    return info.hProcess;
+    if (process && WaitForSingleObject(process.get(), timeoutMs) != WAIT_OBJECT_0) EndProcess(process.get());
 }
 
 std::set<DWORD> ProcessesNamed(const std::string& exeName) {
     std::set<DWORD> found;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return found;
+    UniqueKernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) return found;
     PROCESSENTRY32 entry{};
     entry.dwSize = sizeof entry;
-    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
-        if (lstrcmpiA(entry.szExeFile, exeName.c_str()) == 0) found.insert(entry.th32ProcessID);
+    for (BOOL more = Process32First(snapshot.get(), &entry); more; more = Process32Next(snapshot.get(), &entry)) {
+        if (EqualsIgnoringCase(entry.szExeFile, exeName)) found.insert(entry.th32ProcessID);
     }
-    CloseHandle(snapshot);
     return found;
 }
 
@@ -375,11 +349,8 @@ void EndProcessesNamed(const std::string& exeName, const std::set<DWORD>& keep) 
     DWORD desktopOwner = ProcessOf(GetDesktopWindow());
     for (DWORD processId : ProcessesNamed(exeName)) {
         if (keep.count(processId) != 0 || processId == desktopOwner || processId == GetCurrentProcessId()) continue;
-        if (HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, processId)) {
-            TerminateProcess(process, 1);
-            WaitForSingleObject(process, 5000);
-            CloseHandle(process);
-        }
+        UniqueKernelHandle process(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, processId));
+        if (process) EndProcess(process.get());
     }
 }
 

@@ -4,6 +4,8 @@
 // ANSI code page, the same page the installer runs with.
 #pragma once
 
+#include "runtime/unique_handle.h"
+
 #include <windows.h>
 
 #include <atomic>
@@ -17,6 +19,16 @@
 
 using ExtraEnvironment = std::vector<std::pair<std::string, std::string>>;
 
+// A program started directly (not through the shell), its process handle owned.
+struct StartedProcess {
+    runtime::UniqueKernelHandle handle;
+    DWORD id = 0;
+};
+
+// Starts exe with this process's environment plus `extra` (replacing
+// variables of the same name); throws std::runtime_error when it cannot start.
+StartedProcess StartProcess(const std::string& exe, const ExtraEnvironment& extra = {});
+
 // An error box of the installer: its window, title and message text.
 struct ErrorBox {
     HWND window = nullptr;
@@ -26,9 +38,7 @@ struct ErrorBox {
 
 class InstallerDriver {
 public:
-    // Starts the program with this process's environment plus `extra`
-    // (replacing variables of the same name); throws std::runtime_error when
-    // the program cannot be started.
+    // Starts the program as StartProcess does.
     InstallerDriver(const std::string& exe, const ExtraEnvironment& extra = {});
     // Ends the program if it still runs.
     ~InstallerDriver();
@@ -39,8 +49,8 @@ public:
     // программы ...") and finds its controls; false on timeout or exit.
     bool WaitForWindow(DWORD timeoutMs = 30000);
 
-    DWORD ProcessId() const { return processId_; }
-    HANDLE Process() const { return process_; }
+    DWORD ProcessId() const { return process_.id; }
+    HANDLE Process() const { return process_.handle.get(); }
     HWND Window() const { return window_; }
     bool Running() const;
     // Waits for the program to end; false on timeout.
@@ -83,8 +93,7 @@ public:
 private:
     bool FindControls();
 
-    HANDLE process_ = nullptr;
-    DWORD processId_ = 0;
+    StartedProcess process_;
     HWND window_ = nullptr;
     HWND folderEdit_ = nullptr;
     HWND installButton_ = nullptr;
@@ -119,9 +128,6 @@ private:
     std::thread thread_;  // last: it starts once everything above is there
 };
 
-// The message of a log line: what follows "<stamp> (<ms>) - ".
-std::string LogMessageOf(const std::string& line);
-
 // The text of a window of another process without waiting for its thread.
 std::string WindowCaption(HWND window);
 
@@ -134,10 +140,6 @@ std::set<HWND> TopWindowsOfClass(const char* className);
 // Asks the window to close and waits for its process; ends the process if it
 // is still there after `timeoutMs`.
 void CloseWindowAndProcess(HWND window, DWORD timeoutMs = 5000);
-
-// Starts a program directly (not through the shell); returns its process
-// handle (the caller closes it), or nullptr.
-HANDLE StartProgram(const std::string& exe, DWORD* processId = nullptr);
 
 // Ids of the running processes whose executable is `exeName` (any case).
 std::set<DWORD> ProcessesNamed(const std::string& exeName);

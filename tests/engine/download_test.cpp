@@ -22,13 +22,12 @@ namespace {
 std::vector<std::string> FolderNames(const std::string& folder) {
     std::vector<std::string> names;
     WIN32_FIND_DATAA found;
-    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (find == INVALID_HANDLE_VALUE) return names;
+    UniqueFindHandle find(FindFirstFileA((folder + "\\*").c_str(), &found));
+    if (!find) return names;
     do {
         std::string name = found.cFileName;
         if (name != "." && name != "..") names.push_back(name);
-    } while (FindNextFileA(find, &found));
-    FindClose(find);
+    } while (FindNextFileA(find.get(), &found));
     std::sort(names.begin(), names.end());
     return names;
 }

@@ -4,6 +4,7 @@
 #include "runtime/exceptions.h"
 #include "runtime/file_system.h"
 #include "runtime/string_list.h"
+#include "runtime/unique_handle.h"
 #include "tests/engine/unsafe_entries.h"
 #include "tests/support/fake_form.h"
 #include "tests/support/site.h"
@@ -223,11 +224,12 @@ TEST_F(InstallRunTest, ProductOpenElsewhereEndsInCannotCreateFile) {
     PutFile("Pelmar.exe", "new exe");
     PutFile("Pelmar.dll", "dll");
     WriteFileBytes(dest + "\\Pelmar.exe", "running exe");
-    HANDLE running = CreateFileA((dest + "\\Pelmar.exe").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(running, INVALID_HANDLE_VALUE);
+    UniqueFileHandle running(
+        CreateFileA((dest + "\\Pelmar.exe").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(running);
 
     EXPECT_THROW(RunInstall(form), EFCreateError);
-    CloseHandle(running);
+    running.reset();
 
     EXPECT_EQ(ReadFileBytes(dest + "\\Pelmar.exe"), "running exe");
     EXPECT_EQ(form.Messages(), (Lines{"Скачиваем файлы...", manifestLocal}));

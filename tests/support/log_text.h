@@ -1,5 +1,5 @@
 // Reading texts the way the tests need them: lines of a log or request list,
-// and the message part of a log line.
+// the message part of a log line, and the lines that end an install run.
 #pragma once
 
 #include <string>
@@ -18,8 +18,21 @@ inline std::vector<std::string> SplitLines(const std::string& text, const std::s
     return lines;
 }
 
-// The message part of a log line (after ") - "); the whole line when it has none.
+// The message of a log line: what follows "<stamp> (<ms>) - "; empty for a
+// line that is no log line (the welcome text, say).
 inline std::string MessageOfLogLine(const std::string& line) {
     size_t at = line.find(") - ");
-    return at == std::string::npos ? line : line.substr(at + 4);
+    return at == std::string::npos ? std::string() : line.substr(at + 4);
+}
+
+// The line a successful run ends with.
+inline bool IsOkLine(const std::string& line) { return MessageOfLogLine(line) == "OK"; }
+
+// A line with which the program ends a failed run.
+inline bool IsErrorLine(const std::string& line) {
+    const std::string message = MessageOfLogLine(line);
+    for (const char* start : {"Ошибка при получении файла - ", "Не могу создать директорию ", "Недопустимый путь файла - "}) {
+        if (message.rfind(start, 0) == 0) return true;
+    }
+    return false;
 }

@@ -1,5 +1,6 @@
 #include "tests/support/site.h"
 
+#include "runtime/unique_handle.h"
 #include "tests/support/log_text.h"
 #include "tests/support/temp_folder.h"
 
@@ -34,10 +35,9 @@ TestSite::TestSite()
     RemoveTree(root_);
     CreateDirectoryA(root_.c_str(), nullptr);
     // The server appends one line per request; start from an empty log.
-    HANDLE log = CreateFileA(requestLog_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (log == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot empty the request log " + requestLog_);
-    CloseHandle(log);
+    runtime::UniqueFileHandle log(CreateFileA(requestLog_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                              nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!log) throw std::runtime_error("cannot empty the request log " + requestLog_);
 }
 
 std::string TestSite::Host() const { return "www.127.0.0.1:" + port_; }

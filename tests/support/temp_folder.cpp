@@ -16,7 +16,28 @@ std::string LastErrorText(const std::string& what, const std::string& path) {
     return what + " \"" + path + "\" failed with error " + std::to_string(GetLastError());
 }
 
+// The files below folder, each named with prefix before its relative path.
+std::vector<std::string> FilesBelowWithPrefix(const std::string& folder, const std::string& prefix) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    UniqueFindHandle search(FindFirstFileA((folder + "\\*").c_str(), &found));
+    if (!search) return names;
+    do {
+        std::string name = found.cFileName;
+        if (name == "." || name == "..") continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            for (auto& inner : FilesBelowWithPrefix(folder + "\\" + name, prefix + name + "\\")) names.push_back(inner);
+        } else {
+            names.push_back(prefix + name);
+        }
+    } while (FindNextFileA(search.get(), &found));
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 }  // namespace
+
+std::vector<std::string> FilesBelow(const std::string& folder) { return FilesBelowWithPrefix(folder, ""); }
 
 TempFolder::TempFolder() {
     char base[MAX_PATH + 1];
@@ -71,8 +92,8 @@ std::string ReadFileBytes(const std::string& path) {
 void RemoveTree(const std::string& path) {
     if (path.empty()) return;
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
+    UniqueFindHandle search(FindFirstFileA((path + "\\*").c_str(), &found));
+    if (search) {
         do {
             const std::string name = found.cFileName;
             if (name == "." || name == "..") continue;
@@ -83,8 +104,7 @@ void RemoveTree(const std::string& path) {
                 SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
                 DeleteFileA(child.c_str());
             }
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
+        } while (FindNextFileA(search.get(), &found));
     }
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_DIRECTORY);
     RemoveDirectoryA(path.c_str());

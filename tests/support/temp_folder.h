@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 class TempFolder {
 public:
@@ -22,5 +23,8 @@ private:
 // Whole files as bytes; WriteFileBytes makes the missing folders first.
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 std::string ReadFileBytes(const std::string& path);
+// The files below a folder, at any depth, as paths relative to it ("\"
+// separators), sorted.
+std::vector<std::string> FilesBelow(const std::string& folder);
 // Removes a folder and everything below it; no error when it is not there.
 void RemoveTree(const std::string& path);
