@@ -13,6 +13,14 @@ namespace ui {
 using runtime::NarrowToWide;
 using runtime::WideToNarrow;
 
+namespace {
+
+// The property that leads from a standard control to its wrapper; the
+// layer's own name, the same in every program that uses it.
+constexpr wchar_t kWrapperProperty[] = L"ui.Control";
+
+}  // namespace
+
 Control::~Control() {
     HWND hwnd = hwnd_;
     Detach();
@@ -21,11 +29,10 @@ Control::~Control() {
 
 Control* Control::FromHandle(HWND hwnd) {
     if (hwnd == nullptr) return nullptr;
-    // A standard control of ours carries its wrapper in its subclass; a window
-    // of a class of ours in its user data.
-    DWORD_PTR wrapper = 0;
-    if (GetWindowSubclass(hwnd, SubclassProc, 0, &wrapper)) return reinterpret_cast<Control*>(wrapper);
-    return BaseWindow::FromOwnHandle(hwnd);
+    // A window of a class of ours keeps its wrapper in its user data, a
+    // standard control in a property.
+    if (BaseWindow* window = BaseWindow::FromOwnHandle(hwnd)) return window;
+    return static_cast<Control*>(GetPropW(hwnd, kWrapperProperty));
 }
 
 void Control::Attach(HWND hwnd, BaseWindow* parent) {
@@ -38,7 +45,10 @@ void Control::Detach() {
     if (parent_ != nullptr) std::erase(parent_->children_, this);
     parent_ = nullptr;
     if (hwnd_ == nullptr) return;
-    if (IsWindow(hwnd_) && subclassed_) RemoveWindowSubclass(hwnd_, SubclassProc, 0);
+    if (IsWindow(hwnd_) && subclassed_) {
+        RemovePropW(hwnd_, kWrapperProperty);
+        RemoveWindowSubclass(hwnd_, SubclassProc, 0);
+    }
     subclassed_ = false;
     hwnd_ = nullptr;
 }
@@ -55,6 +65,9 @@ void Control::CreateChild(BaseWindow& parent, const wchar_t* className, DWORD st
         throw runtime::LastOSError("Cannot subclass window \"" + WideToNarrow(className) + "\"");
     }
     subclassed_ = true;
+    if (!SetPropW(hwnd, kWrapperProperty, this)) {
+        throw runtime::LastOSError("Cannot tie window \"" + WideToNarrow(className) + "\" to its wrapper");
+    }
 }
 
 LRESULT CALLBACK Control::SubclassProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
@@ -62,6 +75,7 @@ LRESULT CALLBACK Control::SubclassProc(HWND hwnd, UINT message, WPARAM wParam, L
     auto* self = reinterpret_cast<Control*>(refData);
     if (message == WM_NCDESTROY) {
         RemoveWindowSubclass(hwnd, SubclassProc, 0);
+        RemovePropW(hwnd, kWrapperProperty);
         if (self->hwnd_ == hwnd) {
             self->subclassed_ = false;
             self->hwnd_ = nullptr;
