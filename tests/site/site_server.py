@@ -54,12 +54,15 @@ class SiteHandler(http.server.BaseHTTPRequestHandler):
         if "://" in raw_path:
             # Asked as a proxy: the installer's own site host is in the target.
             raw_path = "/" + raw_path.split("://", 1)[1].partition("/")[2]
+        # The request line arrives decoded as Latin-1: these are its bytes.
+        raw_bytes = raw_path.encode("latin-1", "replace")
         if self.log_path:
             with self.log_lock, open(self.log_path, "ab") as log:
-                log.write(raw_path.encode("latin-1", "replace") + b"\n")
-        relative = urllib.parse.unquote_to_bytes(raw_path).lstrip(b"/")
-        path = os.path.join(self.root.encode(), relative)
-        path = path.decode("utf-8", "surrogateescape")
+                log.write(raw_bytes + b"\n")
+        # The tests name their files through Windows' ANSI code page 1251, and
+        # the installer sends an entry's bytes in that same code page.
+        relative = urllib.parse.unquote_to_bytes(raw_bytes).lstrip(b"/").decode("cp1251", "replace")
+        path = os.path.join(self.root, relative)
         faults = read_faults(path)
 
         if "delay" in faults:

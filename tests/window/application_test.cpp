@@ -1,4 +1,5 @@
 #include "runtime/exceptions.h"
+#include "tests/window/error_box.h"
 #include "tests/window/window_fixture.h"
 #include "ui/dispatch.h"
 
@@ -9,64 +10,6 @@
 using namespace runtime;
 using namespace engine;
 using namespace ui;
-
-namespace {
-
-struct ErrorBox {
-    std::string title;
-    std::string text;
-    bool answered = false;
-};
-
-BOOL CALLBACK FindDialog(HWND hwnd, LPARAM found) {
-    char className[32] = {};
-    GetClassNameA(hwnd, className, sizeof className);
-    if (std::string(className) != "#32770" || !IsWindowVisible(hwnd)) return TRUE;
-    *reinterpret_cast<HWND*>(found) = hwnd;
-    return FALSE;
-}
-
-BOOL CALLBACK FindMessageText(HWND hwnd, LPARAM text) {
-    char className[32] = {};
-    GetClassNameA(hwnd, className, sizeof className);
-    char buffer[1024] = {};
-    if (std::string(className) == "Static" && GetWindowTextA(hwnd, buffer, sizeof buffer) > 0) {
-        *reinterpret_cast<std::string*>(text) = buffer;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// Waits on another thread for the UI thread's message box, reads it and
-// presses its OK button, while show() runs on this thread.
-template <typename Show>
-ErrorBox AnswerErrorBox(Show show) {
-    ErrorBox box;
-    DWORD uiThread = GetCurrentThreadId();
-    std::thread reader([&] {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (std::chrono::steady_clock::now() < deadline) {
-            HWND dialog = nullptr;
-            EnumThreadWindows(uiThread, FindDialog, reinterpret_cast<LPARAM>(&dialog));
-            if (dialog != nullptr) {
-                char title[256] = {};
-                GetWindowTextA(dialog, title, sizeof title);
-                box.title = title;
-                EnumChildWindows(dialog, FindMessageText, reinterpret_cast<LPARAM>(&box.text));
-                HWND ok = GetDlgItem(dialog, IDOK);
-                box.answered = ok != nullptr;
-                SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
-                return;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-    });
-    show();
-    reader.join();
-    return box;
-}
-
-}  // namespace
 
 TEST(ApplicationTitle, IsTheProgramFileNameCutAtItsFirstDotWithTheRestInLowerCase) {
     const std::pair<const char*, const char*> cases[] = {
