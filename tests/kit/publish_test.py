@@ -244,9 +244,11 @@ class Check(unittest.TestCase):
 
     def test_a_clean_site_passes(self):
         folder = self.published("Clean")
-        for more in ((), ("--against", folder)):
-            with self.subTest(more=more):
-                result = self.check("Clean", *more)
+        # The site host as the build has it names the same site.
+        build_host = self.url.replace("http://", "www.")
+        for url, more in ((self.url, ()), (self.url, ("--against", folder)), (build_host, ())):
+            with self.subTest(url=url, more=more):
+                result = run_publish("--check", url, "--product", "Clean", *more)
                 self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
                 self.assertIn("would install cleanly: the manifest and 4 files", result.stdout)
 
