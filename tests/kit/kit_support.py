@@ -1,0 +1,85 @@
+"""What the kit's Wine tests share: their command line, a published site served
+by nginx through the harness, and the real installer driven by the autopilot."""
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+PUBLISH = os.path.join(ROOT, "tools", "publish")
+HARNESS = os.path.join(ROOT, "scripts", "harness")
+WINE_RUN = os.path.join(ROOT, "scripts", "wine-run")
+
+ARGS = argparse.Namespace()
+
+
+def main():
+    """unittest.main() after taking the build's paths off the command line."""
+    parser = argparse.ArgumentParser()
+    for name in ("installer", "autopilot", "product", "product-folder", "harness", "toolchain"):
+        parser.add_argument("--" + name)
+    known, rest = parser.parse_known_args()
+    vars(ARGS).update(vars(known))
+    unittest.main(argv=[sys.argv[0]] + rest)
+
+
+def tree(folder):
+    """Every file under folder: relative path (bytes, "/" between folders) -> content."""
+    found = {}
+    top = os.fsencode(folder)
+    for parent, _, names in os.walk(top):
+        for name in names:
+            path = os.path.join(parent, name)
+            with open(path, "rb") as f:
+                found[os.path.relpath(path, top)] = f.read()
+    return found
+
+
+def publish(*args):
+    result = subprocess.run([sys.executable, PUBLISH, *args], capture_output=True, text=True, timeout=120)
+    if result.returncode != 0:
+        raise AssertionError("publish %s failed:\n%s%s" % (" ".join(args), result.stdout, result.stderr))
+    return result
+
+
+class KitTest(unittest.TestCase):
+    """A work folder inside the build (Wine sees it under Z:), and nginx
+    stopped again after each test."""
+
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="kit-", dir=ARGS.harness)
+        self.addCleanup(shutil.rmtree, self.work, ignore_errors=True)
+
+    def serve(self, site):
+        """Serves site with nginx on loopback; returns its port."""
+        result = subprocess.run([HARNESS, "nginx-start", ARGS.harness, site], capture_output=True, text=True,
+                                stdin=subprocess.DEVNULL, timeout=60)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.addCleanup(subprocess.run, [HARNESS, "nginx-stop", ARGS.harness], stdin=subprocess.DEVNULL,
+                        capture_output=True, timeout=60)
+        return int(result.stdout.strip())
+
+    def install(self, installer, dest, port):
+        """Runs the real installer through the autopilot, with the proxy
+        pointing at the loopback server on port; fails unless the run ended
+        "OK" and the product started."""
+        env = dict(os.environ, http_proxy="http://127.0.0.1:%d" % port)
+        result = subprocess.run([WINE_RUN, ARGS.harness, ARGS.autopilot, installer, dest], env=env,
+                                capture_output=True, stdin=subprocess.DEVNULL, timeout=300)
+        log = result.stdout.decode("cp1251", "replace") + result.stderr.decode("utf-8", "replace")
+        self.assertEqual(result.returncode, 0, "the install did not finish:\n" + log)
+        return log
+
+    def assertInstalled(self, dest, product_folder, site):
+        """dest holds exactly the product's files and the site's manifest, byte for byte."""
+        manifest = os.path.join(b"Resources", ARGS.product.encode() + b".ini")
+        expected = {k: v for k, v in tree(product_folder).items() if k != manifest}
+        with open(os.path.join(site, "Updates", ARGS.product, "Resources", ARGS.product + ".ini"), "rb") as f:
+            expected[manifest] = f.read()
+        installed = tree(dest)
+        self.assertEqual(sorted(installed), sorted(expected))
+        for name, data in expected.items():
+            self.assertTrue(installed[name] == data, "%s differs from the product's" % os.fsdecode(name))

@@ -1,0 +1,328 @@
+#!/usr/bin/env python3
+"""tools/publish: the site it lays out, what it refuses, and --check against
+the loopback test site (tests/site/site_server.py) with programmed faults."""
+import os
+import pty
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+PUBLISH = os.path.join(ROOT, "tools", "publish")
+SITE_SERVER = os.path.join(ROOT, "tests", "site", "site_server.py")
+PROGRAM = b"MZ the product's program"
+
+
+def run_publish(*args):
+    return subprocess.run([sys.executable, PUBLISH, *args], capture_output=True, text=True, timeout=60)
+
+
+def make_tree(folder, files):
+    """files: relative path ("/" between folders) -> bytes."""
+    for relative, data in files.items():
+        path = os.path.join(folder, *relative.split("/"))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+
+
+def tree(folder):
+    """Every file under folder as relative path bytes -> content."""
+    found = {}
+    top = os.fsencode(folder)
+    for parent, _, names in os.walk(top):
+        for name in names:
+            path = os.path.join(parent, name)
+            with open(path, "rb") as f:
+                found[os.path.relpath(path, top)] = f.read()
+    return found
+
+
+class TempFolder(unittest.TestCase):
+    def setUp(self):
+        self.temp = tempfile.mkdtemp(prefix="publish-test-")
+        self.addCleanup(shutil.rmtree, self.temp, ignore_errors=True)
+        self.product = os.path.join(self.temp, "product")
+        self.site = os.path.join(self.temp, "site")
+
+
+class PublishLayout(TempFolder):
+    FILES = {
+        "Pelmar.exe": PROGRAM,
+        "b.txt": b"b\n",
+        "a.txt": b"a\r\n",
+        "Sub/z.dat": b"\x00\x01\x02",
+        "Sub/Deeper/c.bin": b"c" * 5000,
+        "Resources/settings.ini": b"[Main]\r\n",
+    }
+    MANIFEST = (b"[UpdateFiles]\r\n"
+                b"Resources\\Pelmar.ini\r\n"
+                b"Pelmar.exe\r\n"
+                b"a.txt\r\n"
+                b"b.txt\r\n"
+                b"Resources\\settings.ini\r\n"
+                b"Sub\\Deeper\\c.bin\r\n"
+                b"Sub\\z.dat\r\n")
+
+    def publish(self):
+        result = run_publish(self.product, "--product", "Pelmar", "--out", self.site)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        return result
+
+    def test_lays_out_every_file_and_a_manifest_listing_itself_then_the_program(self):
+        make_tree(self.product, self.FILES)
+        self.publish()
+        expected = {os.fsencode(os.path.join(*k.split("/"))): v for k, v in self.FILES.items()}
+        expected[os.path.join(b"Resources", b"Pelmar.ini")] = self.MANIFEST
+        self.assertEqual(tree(self.site), {os.path.join(b"Updates", b"Pelmar", k): v for k, v in expected.items()})
+
+    def test_a_second_run_gives_the_same_bytes_and_drops_files_gone_from_the_folder(self):
+        make_tree(self.product, dict(self.FILES, **{"gone.txt": b"soon gone"}))
+        self.publish()
+        os.remove(os.path.join(self.product, "gone.txt"))
+        self.publish()
+        first = tree(self.site)
+        self.publish()
+        self.assertEqual(tree(self.site), first)
+        self.assertNotIn(os.path.join(b"Updates", b"Pelmar", b"gone.txt"), first)
+        self.assertEqual(os.listdir(os.path.join(self.site, "Updates")), ["Pelmar"])
+
+    def test_leaves_the_rest_of_the_site_alone(self):
+        make_tree(self.product, self.FILES)
+        make_tree(self.site, {"index.html": b"<p>Pelmar</p>", "Updates/Zunt/Zunt.exe": b"MZ zunt"})
+        self.publish()
+        site = tree(self.site)
+        self.assertEqual(site[b"index.html"], b"<p>Pelmar</p>")
+        self.assertEqual(site[os.path.join(b"Updates", b"Zunt", b"Zunt.exe")], b"MZ zunt")
+
+    def test_a_manifest_in_the_folder_gives_way_to_the_generated_one(self):
+        make_tree(self.product, dict(self.FILES, **{"Resources/Pelmar.ini": b"[UpdateFiles]\r\nold.txt\r\n"}))
+        result = self.publish()
+        self.assertIn("Resources\\Pelmar.ini is left out", result.stderr)
+        with open(os.path.join(self.site, "Updates", "Pelmar", "Resources", "Pelmar.ini"), "rb") as f:
+            self.assertEqual(f.read(), self.MANIFEST)
+
+    def test_a_name_outside_ascii_lies_on_the_site_under_its_code_page_1251_bytes(self):
+        make_tree(self.product, {"Pelmar.exe": PROGRAM, "Данные/отчёт.txt": b"report"})
+        result = self.publish()
+        self.assertIn("warning: Данные\\отчёт.txt is not ASCII", result.stderr)
+        site = tree(self.site)
+        name = "Данные/отчёт.txt".encode("cp1251")
+        self.assertEqual(site[b"Updates/Pelmar/" + name], b"report")
+        self.assertIn(b"\r\n" + name.replace(b"/", b"\\") + b"\r\n",
+                      site[b"Updates/Pelmar/Resources/Pelmar.ini"])
+
+    def test_never_lays_out_the_site_inside_the_product_or_the_product_inside_the_site(self):
+        inner = os.path.join(self.site, "Updates", "Pelmar", "src")
+        for product, out in ((self.product, os.path.join(self.product, "site")), (inner, self.site)):
+            with self.subTest(out=out):
+                make_tree(product, self.FILES)
+                before = tree(self.temp)
+                result = run_publish(product, "--product", "Pelmar", "--out", out)
+                self.assertEqual(result.returncode, 1)
+                self.assertRegex(result.stderr, "inside the product folder|overlap")
+                self.assertEqual(tree(self.temp), before)
+
+
+class PublishRefuses(TempFolder):
+    # Each case: the files it adds to a good product folder, and the refusal
+    # that must name it. None as the content removes the file.
+    CASES = [
+        ("device name", {"CON.txt": b"x"}, "CON.txt: \"CON.txt\" is a device name"),
+        ("device name in a folder", {"Data/aux": b"x"}, "Data\\aux: \"aux\" is a device name"),
+        ("numbered device", {"com1.log": b"x"}, "com1.log: \"com1.log\" is a device name"),
+        ("printer port", {"Logs/LPT9.dat": b"x"}, "Logs\\LPT9.dat: \"LPT9.dat\" is a device name"),
+        ("device name with blanks before the dot", {"NUL  .txt": b"x"}, "NUL  .txt: \"NUL  .txt\" is a device name"),
+        ("parent segment with a blank", {".. /x.txt": b"x"}, ".. \\x.txt: has a \"..\" segment"),
+        ("colon", {"a:b.txt": b"x"}, "a:b.txt: holds \":\""),
+        ("leading backslash", {"\\root.txt": b"x"}, "\\root.txt: starts with \"\\\" or \"/\""),
+        ("backslash inside a name", {"a\\b.txt": b"x"}, "a\\b.txt: holds \"\\\""),
+        ("not in code page 1251", {"日本.txt": b"x"}, "日本.txt: not representable in code page 1251"),
+        ("a line starting with [", {"[notes].txt": b"x"}, "[notes].txt: starts with \"[\""),
+        ("letter case only", {"Readme.txt": b"x", "README.txt": b"y"},
+         "README.txt: differs only in letter case from Readme.txt"),
+        ("file and folder in letter case only", {"data": b"x", "Data/a.txt": b"y"},
+         "data: differs only in letter case from the folder Data"),
+        ("no program", {"Pelmar.exe": None}, "Pelmar.exe: missing"),
+        ("program in a subfolder only", {"Pelmar.exe": None, "bin/Pelmar.exe": PROGRAM}, "Pelmar.exe: missing"),
+        ("begins with the manifest's path", {"Resources/Pelmar.ini.bak": b"x"},
+         "Resources\\Pelmar.ini.bak: begins with Resources\\Pelmar.ini"),
+        ("empty file", {"empty.txt": b""}, "empty.txt: is empty"),
+        ("percent", {"100%41.txt": b"x"}, "100%41.txt: holds \"%\""),
+        ("hash", {"a#b.txt": b"x"}, "a#b.txt: holds \"#\""),
+        ("trailing dot", {"notes.": b"x"}, "notes.: \"notes.\" ends in a dot or blank"),
+        ("character Windows forbids", {"why?.txt": b"x"}, "why?.txt: holds '?'"),
+        ("line break in a name", {"two\nlines.txt": b"x"}, "two\\x0alines.txt: holds \\x0a"),
+    ]
+
+    def test_each_refusal_names_the_file_and_writes_nothing(self):
+        for case, files, refusal in self.CASES:
+            with self.subTest(case):
+                shutil.rmtree(self.product, ignore_errors=True)
+                make_tree(self.product, {"Pelmar.exe": PROGRAM, "ok.txt": b"fine"})
+                for relative, data in files.items():
+                    if data is None:
+                        os.remove(os.path.join(self.product, *relative.split("/")))
+                make_tree(self.product, {k: v for k, v in files.items() if v is not None})
+                result = run_publish(self.product, "--product", "Pelmar", "--out", self.site)
+                self.assertEqual(result.returncode, 1, result.stderr)
+                self.assertIn("publish: refused: " + refusal, result.stderr)
+                self.assertIn("nothing written", result.stderr)
+                self.assertFalse(os.path.exists(self.site))
+
+    def test_names_every_refused_file_and_keeps_the_old_site(self):
+        make_tree(self.product, {"Pelmar.exe": PROGRAM})
+        self.assertEqual(run_publish(self.product, "--product", "Pelmar", "--out", self.site).returncode, 0)
+        before = tree(self.site)
+        make_tree(self.product, {"prn.txt": b"x", "Data/a:b": b"y"})
+        result = run_publish(self.product, "--product", "Pelmar", "--out", self.site)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("refused: prn.txt:", result.stderr)
+        self.assertIn("refused: Data\\a:b:", result.stderr)
+        self.assertIn("2 problems", result.stderr)
+        self.assertEqual(tree(self.site), before)
+
+    def test_refuses_a_product_name_that_is_no_folder_name(self):
+        make_tree(self.product, {"Pelmar.exe": PROGRAM})
+        for name in ("../Pelmar", "Con", "a:b"):
+            with self.subTest(name):
+                result = run_publish(self.product, "--product", name, "--out", self.site)
+                self.assertEqual(result.returncode, 1)
+                self.assertIn("the product name", result.stderr)
+                self.assertFalse(os.path.exists(self.site))
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Check(unittest.TestCase):
+    """One test site for all cases: each case is a product of its own."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.temp = tempfile.mkdtemp(prefix="publish-check-")
+        cls.site = os.path.join(cls.temp, "site")
+        os.makedirs(cls.site)
+        port_file = os.path.join(cls.temp, "port")
+        cls.server = subprocess.Popen([sys.executable, SITE_SERVER, "--root", cls.site, "--port", "0",
+                                       "--port-file", port_file],
+                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        for _ in range(200):
+            if os.path.exists(port_file):
+                break
+            time.sleep(0.05)
+        with open(port_file) as f:
+            cls.url = "http://127.0.0.1:%s" % f.read().strip()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.kill()
+        cls.server.wait()
+        shutil.rmtree(cls.temp, ignore_errors=True)
+
+    def published(self, product):
+        """A product folder published to the test site; returns the folder."""
+        folder = os.path.join(self.temp, "products", product)
+        make_tree(folder, {product + ".exe": PROGRAM, "Data/big.bin": bytes(range(256)) * 40,
+                           "readme.txt": b"read me\r\n", "Read me too.txt": b"a blank in the name"})
+        result = run_publish(folder, "--product", product, "--out", self.site)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        return folder
+
+    def on_site(self, product, relative):
+        return os.path.join(self.site, "Updates", product, *relative.split("/"))
+
+    def check(self, product, *more):
+        return run_publish("--check", self.url, "--product", product, *more)
+
+    def test_a_clean_site_passes(self):
+        folder = self.published("Clean")
+        # The site host as the build has it names the same site.
+        build_host = self.url.replace("http://", "www.")
+        for url, more in ((self.url, ()), (self.url, ("--against", folder)), (build_host, ())):
+            with self.subTest(url=url, more=more):
+                result = run_publish("--check", url, "--product", "Clean", *more)
+                self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+                self.assertIn("would install cleanly: the manifest and 4 files", result.stdout)
+
+    def test_a_body_without_a_length_is_whole_when_the_connection_closes(self):
+        self.published("Closing")
+        with open(self.on_site("Closing", "Data/big.bin") + ".fault", "w") as f:
+            f.write("close\n")
+        result = self.check("Closing")
+        self.assertEqual(result.returncode, 0, result.stdout)
+
+    # Each case: what it does to the published site or the local folder, and
+    # the line the check must print.
+    FAULTS = [
+        ("missing file", lambda t, p, f: os.remove(t.on_site(p, "readme.txt")), "readme.txt: missing (404)"),
+        ("404", lambda t, p, f: t.fault(p, "Data/big.bin", "status 404"), "Data\\big.bin: missing (404)"),
+        ("server error", lambda t, p, f: t.fault(p, "readme.txt", "status 503"), "readme.txt: answered 503"),
+        ("cut off", lambda t, p, f: t.fault(p, "Data/big.bin", "truncate 100"),
+         "Data\\big.bin: cut off: 100 of 10240 bytes"),
+        ("announced longer", lambda t, p, f: t.fault(p, "readme.txt", "length 5000"),
+         "readme.txt: cut off: 9 of 5000 bytes"),
+        ("changed content", lambda t, p, f: make_tree(f, {"readme.txt": b"READ ME\r\n"}),
+         "readme.txt: differs in content from the product folder"),
+        ("changed size", lambda t, p, f: make_tree(f, {"Data/big.bin": b"smaller"}),
+         "Data\\big.bin: differs in size: 10240 bytes on the site, 7 in the product folder"),
+        ("not published", lambda t, p, f: make_tree(f, {"new.txt": b"new"}),
+         "new.txt: in the product folder but not listed on the site"),
+        ("no manifest", lambda t, p, f: os.remove(t.on_site(p, "Resources/%s.ini" % p)),
+         "Resources\\%s.ini: missing (404)"),
+        ("manifest with one entry", lambda t, p, f: make_tree(t.site, {
+            "Updates/%s/Resources/%s.ini" % (p, p): b"[UpdateFiles]\r\n%s.exe\r\n" % p.encode()}),
+         "Resources\\%s.ini: has no [UpdateFiles] section with at least 2 entries"),
+        ("unsafe entry", lambda t, p, f: make_tree(t.site, {
+            "Updates/%s/Resources/%s.ini" % (p, p):
+                b"[UpdateFiles]\r\n%s.exe\r\n..\\x.txt\r\nData\\big.bin\r\nreadme.txt\r\nRead me too.txt\r\n"
+                % p.encode()}),
+         "..\\x.txt: has a \"..\" segment"),
+    ]
+
+    def fault(self, product, relative, directive):
+        with open(self.on_site(product, relative) + ".fault", "w") as f:
+            f.write(directive + "\n")
+
+    def test_each_fault_is_reported_and_fails_the_check(self):
+        for number, (case, spoil, line) in enumerate(self.FAULTS):
+            with self.subTest(case):
+                product = "Fault%d" % number
+                folder = self.published(product)
+                spoil(self, product, folder)
+                result = self.check(product, "--against", folder)
+                self.assertEqual(result.returncode, 1, result.stdout)
+                self.assertIn(line.replace("%s", product), result.stdout)
+                self.assertIn("would not install cleanly: 1 problem\n", result.stdout)
+
+    def test_shows_progress_on_a_terminal(self):
+        self.published("Terminal")
+        leader, follower = pty.openpty()
+        with subprocess.Popen([sys.executable, PUBLISH, "--check", self.url, "--product", "Terminal"],
+                              stdout=subprocess.PIPE, stderr=follower) as process:
+            os.close(follower)
+            out, _ = process.communicate(timeout=60)
+        shown = b""
+        while True:
+            try:
+                block = os.read(leader, 4096)
+            except OSError:
+                break
+            if not block:
+                break
+            shown += block
+        os.close(leader)
+        self.assertEqual(process.returncode, 0, out)
+        for number, entry in enumerate((b"Terminal.exe", b"Data\\big.bin", b"Read me too.txt", b"readme.txt"), 1):
+            self.assertIn(b"[%d/4] %s" % (number, entry), shown)
+
+
+if __name__ == "__main__":
+    unittest.main()
