@@ -291,7 +291,7 @@ std::vector<std::string> LogWatcher::Lines() const {
 void LogWatcher::Watch() {
     std::vector<std::string> read;
     while (!stop_) {
-        if (installer_.LogLines(read, 2000)) {
+        if (installer_.LogLines(read, 10000)) {
             std::lock_guard<std::mutex> lock(mutex_);
             lines_ = read;
         } else {
