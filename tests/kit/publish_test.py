@@ -11,8 +11,9 @@ import tempfile
 import time
 import unittest
 
+from kit_support import PUBLISH, tree
+
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-PUBLISH = os.path.join(ROOT, "tools", "publish")
 SITE_SERVER = os.path.join(ROOT, "tests", "site", "site_server.py")
 PROGRAM = b"MZ the product's program"
 
@@ -28,18 +29,6 @@ def make_tree(folder, files):
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "wb") as f:
             f.write(data)
-
-
-def tree(folder):
-    """Every file under folder as relative path bytes -> content."""
-    found = {}
-    top = os.fsencode(folder)
-    for parent, _, names in os.walk(top):
-        for name in names:
-            path = os.path.join(parent, name)
-            with open(path, "rb") as f:
-                found[os.path.relpath(path, top)] = f.read()
-    return found
 
 
 class TempFolder(unittest.TestCase):
