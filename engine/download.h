@@ -9,22 +9,38 @@ namespace engine {
 
 // Results of DownloadFile below 1.
 constexpr int kDownloadEmpty = 0;          // empty URL, path or body; nothing written
-constexpr int kDownloadNotOpened = -1;     // URL not opened, or a status other than 2xx
+constexpr int kDownloadNotOpened = -1;     // URL not opened, no answer in time, or a status other than 2xx
 constexpr int kDownloadNoSession = -2;     // no internet session
-constexpr int kDownloadIncomplete = -3;    // cut off, failed read or write, or too long
+constexpr int kDownloadIncomplete = -3;    // cut off, silent too long, failed read or write, or too long
 
 // Most bytes copied into one file (100000 reads of 10240 bytes).
 constexpr long long kDownloadByteLimit = 100000LL * 10240;
+
+// The longest the site may stay silent: to accept the connection, to send the
+// response head, and before each further piece of the body. A site that keeps
+// sending, however slowly, is never cut off. Past it the fetch fails as a
+// cut-off body does. The same 30 s that WinINet waits on Windows by itself.
+constexpr int kTransferTimeoutMs = 30000;
+// Tests shorten the limit; 0 restores kTransferTimeoutMs.
+void SetTransferTimeoutForTesting(int milliseconds);
+
+// The temporary file that a fetch of target writes before it replaces target:
+// in target's folder, always the same for the same target (so a fetch that was
+// killed leaves nothing the next one does not reuse and remove), and never
+// longer than target's own name when a longer one would not fit the 259
+// characters of a path.
+std::string PartialPathFor(const std::string& target);
 
 // Makes sure a folder exists, making the chain; logs
 // "Не могу создать директорию - <dir>" on failure when report is set.
 bool CheckDirectory(InstallerForm& form, const std::string& dir, bool report);
 
 // Copies the body of url into localPath and returns its byte count, or a
-// result above. The body goes to a temporary file beside the target, which
-// replaces the target only when it is complete: on any failure the target
-// stays as it was. Throws EFCreateError when the file cannot be created or the
-// target cannot be replaced.
+// result above. The body goes to PartialPathFor(localPath), which replaces the
+// target only when it is complete: on any failure (a site silent for longer
+// than the limit, a full disk) the target stays as it was and the temporary
+// file is removed. Blocks until done. Throws EFCreateError when the file
+// cannot be created or the target cannot be replaced.
 int DownloadFile(InstallerForm& form, const std::string& url, const std::string& localPath);
 
 }  // namespace engine

@@ -8,6 +8,11 @@ A file FILE may have a sidecar FILE.fault, one directive a line:
     length N      announce a Content-Length of N whatever the body is
     close         send no Content-Length: the body ends when the connection closes
     delay S       wait S seconds (a fraction is fine) before answering
+    stall head    read the request and never answer
+    stall body N  send the headers and N bytes of the body, then nothing more
+    trickle N     send the body N bytes at a time, every 100 ms
+A stalled connection is closed by the server once the client has gone, or
+after a minute at most.
 A missing file answers 404.
 Every request path is appended to the request log, one a line.
 The server also answers as an HTTP proxy (absolute request targets), so that a
@@ -20,7 +25,12 @@ import socket
 import sys
 import threading
 import time
+import select
 import urllib.parse
+
+# The longest a stalled connection stays open.
+STALL_SECONDS = 60
+TRICKLE_INTERVAL = 0.1
 
 
 def read_faults(path):
@@ -30,7 +40,7 @@ def read_faults(path):
             for line in f:
                 words = line.split()
                 if words:
-                    faults[words[0]] = words[1] if len(words) > 1 else ""
+                    faults[words[0]] = " ".join(words[1:])
     except FileNotFoundError:
         pass
     return faults
@@ -47,6 +57,34 @@ class SiteHandler(http.server.BaseHTTPRequestHandler):
 
     def log_message(self, format, *args):  # noqa: A002 - the base class's name
         pass
+
+    def stay_silent(self):
+        """Says nothing until the client goes away or the stall ends, then drops
+        the connection."""
+        self.wfile.flush()
+        deadline = time.monotonic() + STALL_SECONDS
+        while True:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                break
+            readable, _, _ = select.select([self.connection], [], [], left)
+            if readable:
+                try:
+                    if not self.connection.recv(65536):
+                        break
+                except OSError:
+                    break
+        self.drop_connection()
+
+    def drop_connection(self):
+        # close() alone leaves the socket open while the handler's file
+        # objects hold it.
+        try:
+            self.wfile.flush()
+            self.connection.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+        self.close_connection = True
 
     def do_GET(self):
         # The installer sends the URL byte for byte: keep those bytes.
@@ -67,6 +105,10 @@ class SiteHandler(http.server.BaseHTTPRequestHandler):
 
         if "delay" in faults:
             time.sleep(float(faults["delay"]))
+        stall = faults.get("stall", "").split()
+        if stall[:1] == ["head"]:
+            self.stay_silent()
+            return
         if "status" in faults:
             status = int(faults["status"])
             body = b"<html><body>error %d</body></html>" % status
@@ -82,6 +124,9 @@ class SiteHandler(http.server.BaseHTTPRequestHandler):
         size = os.path.getsize(path)
         if "truncate" in faults:
             size = int(faults["truncate"])
+        if stall[:1] == ["body"]:
+            size = min(size, int(stall[1]))
+        piece = int(faults["trickle"]) if "trickle" in faults else 1 << 20
 
         self.send_response(200)
         self.send_header("Content-Type", "application/octet-stream")
@@ -95,17 +140,18 @@ class SiteHandler(http.server.BaseHTTPRequestHandler):
             # Streamed, so that a large file costs no memory here.
             left = size
             while left > 0:
-                chunk = f.read(min(left, 1 << 20))
+                chunk = f.read(min(left, piece))
                 if not chunk:
                     break
                 self.wfile.write(chunk)
                 left -= len(chunk)
-        if "truncate" in faults or "length" in faults or "close" in faults:
-            # close() alone leaves the socket open while the handler's file
-            # objects hold it.
-            self.wfile.flush()
-            self.connection.shutdown(socket.SHUT_RDWR)
-            self.close_connection = True
+                if "trickle" in faults and left > 0:
+                    self.wfile.flush()
+                    time.sleep(TRICKLE_INTERVAL)
+        if stall[:1] == ["body"]:
+            self.stay_silent()
+        elif "truncate" in faults or "length" in faults or "close" in faults:
+            self.drop_connection()
 
 
 def main():

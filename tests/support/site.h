@@ -18,7 +18,8 @@ public:
     // Serves body at path (relative to the site root, "/" separators).
     void Put(const std::string& path, const std::string& body) const;
     // Programs a fault for path, one directive a line: "status 404",
-    // "truncate 100", "length 5000", "close", "delay 0.5".
+    // "truncate 100", "length 5000", "close", "delay 0.5", "stall head",
+    // "stall body 100", "trickle 10" (tests/site/site_server.py says what they do).
     void Fault(const std::string& path, const std::string& directives) const;
     // The paths requested since construction, in order ("/Updates/...").
     std::vector<std::string> Requests() const;

@@ -1,0 +1,86 @@
+// The shipped installer against a site that stops sending in the middle of a
+// file: the run gives up after the program's own 30 s, as a cut-off file.
+#include "tests/e2e/installer_driver.h"
+#include "tests/support/log_text.h"
+#include "tests/support/site.h"
+#include "tests/support/temp_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string kProduct = PRODUCT_NAME;
+const std::string kSiteBase = "Updates/" + kProduct + "/";
+
+// --installer=PATH from the command line that e2e_tests was given.
+std::string InstallerFromCommandLine() {
+    for (int i = 1; i < __argc; ++i) {
+        const std::string argument = __argv[i];
+        if (argument.rfind("--installer=", 0) == 0) return WindowsPathFromUnix(argument.substr(12));
+    }
+    return {};
+}
+
+std::vector<std::string> NamesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        const std::string name = found.cFileName;
+        if (name != "." && name != "..") names.push_back(name);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(EndToEndStall, SiteSilentInTheMiddleOfAFileEndsTheRunAfterTheTimeLimit) {
+    const std::string installer = InstallerFromCommandLine();
+    ASSERT_FALSE(installer.empty()) << "no --installer=PATH";
+    TestSite site;
+    TempFolder temp;
+    const std::string dest = temp / kProduct;
+    WriteFileBytes(dest + "\\Data\\sample.txt", "old sample");
+    site.Put(kSiteBase + "Resources/" + kProduct + ".ini", "[UpdateFiles]\r\nreadme.txt\r\nData\\sample.txt\r\n");
+    site.Put(kSiteBase + "readme.txt", "read me");
+    site.Put(kSiteBase + "Data/sample.txt", std::string(50000, 's'));
+    site.Fault(kSiteBase + "Data/sample.txt", "stall body 20000");
+
+    const char* port = std::getenv("SITE_PORT");
+    ASSERT_NE(port, nullptr);
+    InstallerDriver driver(installer, ExtraEnvironment{{"http_proxy", std::string("http://127.0.0.1:") + port}});
+    ASSERT_TRUE(driver.WaitForWindow()) << "no installer window";
+    ASSERT_TRUE(driver.SetFolder(dest));
+    ASSERT_TRUE(driver.SetRunFlag(false));
+    driver.PressInstall();
+
+    const std::string failedLine = "Ошибка при получении файла - " + dest + "\\Data\\sample.txt";
+    std::vector<std::string> lines;
+    const bool failed = driver.WaitForLogLine(
+        [&](const std::string& line) { return MessageOfLogLine(line) == failedLine; }, 120000, &lines);
+    std::string joined;
+    for (const std::string& line : lines) joined += line + "\n";
+    ASSERT_TRUE(failed) << joined;
+    EXPECT_EQ(MessageOfLogLine(lines.back()), failedLine) << "the error line ends the run";
+
+    EXPECT_EQ(ReadFileBytes(dest + "\\readme.txt"), "read me");
+    EXPECT_EQ(ReadFileBytes(dest + "\\Data\\sample.txt"), "old sample");
+    EXPECT_EQ(NamesIn(dest + "\\Data"), std::vector<std::string>{"sample.txt"}) << "no partial file is left";
+    Sleep(300);
+    EXPECT_TRUE(driver.Running()) << "the window stays for another try";
+    driver.CloseByCloseBox();
+    DWORD exitCode = 1;
+    ASSERT_TRUE(driver.WaitForExit(15000, &exitCode)) << "the program did not end";
+    EXPECT_EQ(exitCode, 0u);
+}
+
+}  // namespace
