@@ -12,8 +12,10 @@ void BecomeDpiAware() {
     // Vista and later; an older system never stretches a window.
     HMODULE user32 = GetModuleHandleW(L"user32.dll");
     if (user32 == nullptr) return;
-    auto setAware = reinterpret_cast<BOOL(WINAPI*)()>(GetProcAddress(user32, "SetProcessDPIAware"));
-    if (setAware != nullptr) setAware();
+    FARPROC found = GetProcAddress(user32, "SetProcessDPIAware");
+    if (found == nullptr) return;
+    // Through the generic function type, which any function pointer casts to.
+    reinterpret_cast<BOOL(WINAPI*)()>(reinterpret_cast<void (*)()>(found))();
 }
 
 int ReadScreenDpi() {

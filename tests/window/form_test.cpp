@@ -30,8 +30,6 @@ Bounds Scaled(const Bounds& designed) {
     return {Scaled(designed.left), Scaled(designed.top), Scaled(designed.width), Scaled(designed.height)};
 }
 
-SIZE Scaled(SIZE designed) { return {Scaled(designed.cx), Scaled(designed.cy)}; }
-
 template <auto Member>
 Control& Of(TFormInstallProgram& form) {
     return form.*Member;
@@ -135,7 +133,9 @@ TEST_F(WindowTest, ControlsStandWhereDesignedAndTheFolderButtonFollowsTheRightEd
         EXPECT_LE(bounds.height, Scaled(16));
     }
 
-    SIZE wider = Scaled(SIZE{900, 500});
+    // As much larger as the wider column's 900 by 500 (which at 144 dpi would
+    // not fit on the screen).
+    SIZE wider{Scaled(kFormClientWidth) + 900 - kFormClientWidth, Scaled(kFormClientHeight) + 500 - kFormClientHeight};
     SetClientSize(form->Handle(), wider.cx, wider.cy);
     ASSERT_EQ(ClientSize(form->Handle()).cx, wider.cx);
     ASSERT_EQ(ClientSize(form->Handle()).cy, wider.cy);
