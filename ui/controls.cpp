@@ -232,7 +232,9 @@ void Edit::FocusEntered() {
 }
 
 LRESULT Edit::SubclassMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message != WM_LBUTTONDOWN && message != WM_LBUTTONDBLCLK) return Control::SubclassMessage(message, wParam, lParam);
+    if (message != WM_LBUTTONDOWN && message != WM_LBUTTONDBLCLK) {
+        return Control::SubclassMessage(message, wParam, lParam);
+    }
     // The box takes the focus inside its handling of the click.
     clicking_ = true;
     LRESULT result = Control::SubclassMessage(message, wParam, lParam);

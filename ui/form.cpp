@@ -19,8 +19,9 @@ void TForm::CreateForm(const FormDesign& design) {
     smallest_ = {Scaled(design.smallestOuterSize.cx), Scaled(design.smallestOuterSize.cy)};
     RECT outer{0, 0, designedClient_.cx, designedClient_.cy};
     AdjustWindowRectEx(&outer, kFormStyle, FALSE, 0);
-    // Frames thinner than designed for would make the window smaller than its
-    // smallest size; the window asks for that size before it could answer.
+    // A frame thinner than the design assumed would leave the window below its
+    // smallest size: the size asked at creation comes before the wrapper could
+    // answer WM_GETMINMAXINFO.
     int width = std::max(static_cast<int>(outer.right - outer.left), static_cast<int>(smallest_.cx));
     int height = std::max(static_cast<int>(outer.bottom - outer.top), static_cast<int>(smallest_.cy));
     // Shared icons need no clean-up.

@@ -213,7 +213,8 @@ void LoadFormLayout(F& form) {
         // platform may have made larger than designed to respect its smallest size.
         RECT parentClient{};
         GetClientRect(parent.Handle(), &parentClient);
-        SIZE designParent = &parent == &form ? form.DesignedClientSize() : SIZE{parentClient.right, parentClient.bottom};
+        SIZE designParent =
+            &parent == &form ? form.DesignedClientSize() : SIZE{parentClient.right, parentClient.bottom};
         control.SetAnchors(entry.anchors, designParent);
         if (entry.hint != nullptr) form.hints_.Add(control, entry.hint);
         // Events last: loading the layout raises none.

@@ -125,7 +125,9 @@ TEST_F(KeyboardTest, SpaceTogglesTheRunFlagAndPressesTheInstallButton) {
     ASSERT_TRUE(PressKeys("space"));
     ASSERT_TRUE(WaitUntil([&] { return Requests().size() == 1; }));
     EXPECT_EQ(Requests().front(), "/Updates/Pelmar/Resources/Pelmar.ini");
-    EXPECT_TRUE(WaitUntil([&] { return installer.TextOf(installer.LogPanel()).find("Скачиваем файлы...") != std::string::npos; }));
+    EXPECT_TRUE(WaitUntil([&] {
+        return installer.TextOf(installer.LogPanel()).find("Скачиваем файлы...") != std::string::npos;
+    }));
     EXPECT_TRUE(installer.Running());
 }
 

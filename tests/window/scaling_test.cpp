@@ -37,7 +37,8 @@ public:
     ~DesktopDpiSetting() {
         if (key_ == nullptr) return;
         if (hadPrevious_) {
-            RegSetValueExA(key_, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&previous_), sizeof previous_);
+            RegSetValueExA(key_, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&previous_),
+                           sizeof previous_);
         } else {
             RegDeleteValueA(key_, "LogPixels");
         }

@@ -29,8 +29,9 @@ BOOL CALLBACK TakeResource(HMODULE image, LPCSTR type, LPCSTR name, WORD languag
     HRSRC found = FindResourceExA(image, type, name, language);
     const char* bytes = static_cast<const char*>(LockResource(LoadResource(image, found)));
     if (bytes == nullptr) return TRUE;
+    std::vector<char> copy(bytes, bytes + SizeofResource(image, found));
     reinterpret_cast<std::vector<Resource>*>(data)->push_back(
-        {ResourceKey(type), ResourceKey(name), language, std::vector<char>(bytes, bytes + SizeofResource(image, found))});
+        {ResourceKey(type), ResourceKey(name), language, std::move(copy)});
     return TRUE;
 }
 
