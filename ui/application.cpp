@@ -1,6 +1,7 @@
 #include "ui/application.h"
 
 #include "ui/dispatch.h"
+#include "ui/screen.h"
 
 #include <commctrl.h>
 #include <objbase.h>
@@ -25,6 +26,8 @@ TApplication::~TApplication() {
 }
 
 void TApplication::Initialize() {
+    // Before any window: the dpi that every form is scaled to.
+    ScreenPixelsPerInch();
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES | ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
     InitCommonControlsEx(&controls);
     if (!comInitialized_) {
@@ -63,13 +66,14 @@ void TApplication::ProcessMessages() {
 }
 
 void TApplication::TranslateAndDispatch(MSG& message) {
-    // Tab moves between the controls of the main form; Enter and Esc are left
-    // to the focused control, so they press no button.
-    if (message.message == WM_KEYDOWN && message.wParam == VK_TAB && mainForm_ != nullptr &&
-        IsChild(mainForm_->Handle(), message.hwnd)) {
-        bool back = GetKeyState(VK_SHIFT) < 0;
-        if (HWND next = GetNextDlgTabItem(mainForm_->Handle(), message.hwnd, back)) SetFocus(next);
-        return;
+    // Tab and Shift+Tab move through a form's tab order; Enter and Esc are
+    // left to the focused control, so they press no button. Ctrl+Tab is the
+    // control's own.
+    if (message.message == WM_KEYDOWN && message.wParam == VK_TAB && GetKeyState(VK_CONTROL) >= 0) {
+        if (TForm* form = TForm::OfWindow(message.hwnd)) {
+            form->SelectNext(GetKeyState(VK_SHIFT) >= 0);
+            return;
+        }
     }
     TranslateMessage(&message);
     DispatchMessageW(&message);

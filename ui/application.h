@@ -21,7 +21,8 @@ public:
     TApplication(const TApplication&) = delete;
     TApplication& operator=(const TApplication&) = delete;
 
-    // The common controls, and COM for the shell's folder picker.
+    // The screen's dpi, the common controls, and COM for the shell's folder
+    // picker.
     void Initialize();
     // The main form carries the program's own taskbar button.
     bool MainFormOnTaskBar = false;

@@ -17,7 +17,7 @@ public:
     // The wrapper of a window of a class registered here, or nullptr.
     static BaseWindow* FromOwnHandle(HWND hwnd);
 
-    // The controls whose parent this window is (borrowed).
+    // The controls whose parent this window is, in tab order (borrowed).
     const std::vector<Control*>& Children() const { return children_; }
 
 protected:

@@ -3,10 +3,13 @@
 #include "runtime/narrow_text.h"
 #include "ui/base_window.h"
 #include "ui/dispatch.h"
+#include "ui/form.h"
 
 #include "runtime/exceptions.h"
 
 #include <commctrl.h>
+
+#include <algorithm>
 
 namespace ui {
 
@@ -83,7 +86,13 @@ LRESULT CALLBACK Control::SubclassProc(HWND hwnd, UINT message, WPARAM wParam, L
         return DefSubclassProc(hwnd, message, wParam, lParam);
     }
     LRESULT result = 0;
-    Dispatch([&] { result = self->SubclassMessage(message, wParam, lParam); });
+    Dispatch([&] {
+        result = self->SubclassMessage(message, wParam, lParam);
+        // The form keeps the control that has the focus, to give it back.
+        if (message == WM_SETFOCUS) {
+            if (TForm* form = TForm::OfWindow(hwnd)) form->ControlFocused(*self);
+        }
+    });
     return result;
 }
 
@@ -150,6 +159,14 @@ void Control::FollowParent(int parentWidth, int parentHeight) {
     if (bounds.width < 0) bounds.width = 0;
     if (bounds.height < 0) bounds.height = 0;
     if (!(GetBounds() == bounds)) SetBounds(bounds);
+}
+
+void Control::SetTabOrder(int position) {
+    if (parent_ == nullptr) return;
+    std::vector<Control*>& siblings = parent_->children_;
+    std::erase(siblings, this);
+    auto at = std::min(static_cast<size_t>(std::max(position, 0)), siblings.size());
+    siblings.insert(siblings.begin() + static_cast<std::ptrdiff_t>(at), this);
 }
 
 void Control::SetFont(HFONT font) {

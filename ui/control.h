@@ -67,6 +67,13 @@ public:
     // Raised by a click (labels, buttons).
     NotifyEvent OnClick;
 
+    // Moves the control to this place among its parent's controls in tab
+    // order (0 first); controls are in the order of their creation until then.
+    void SetTabOrder(int position);
+    // The focus has come to the control from elsewhere in its form (not given
+    // back to it on activation).
+    virtual void FocusEntered() {}
+
 protected:
     // Creates a child window of a standard class and subclasses it; throws
     // runtime::EOSError when either fails.

@@ -227,6 +227,21 @@ void Edit::SetText(const std::string& text) {
     TextMayHaveChanged();
 }
 
+void Edit::FocusEntered() {
+    if (!clicking_) SendMessageW(hwnd_, EM_SETSEL, 0, -1);
+}
+
+LRESULT Edit::SubclassMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != WM_LBUTTONDOWN && message != WM_LBUTTONDBLCLK) {
+        return Control::SubclassMessage(message, wParam, lParam);
+    }
+    // The box takes the focus inside its handling of the click.
+    clicking_ = true;
+    LRESULT result = Control::SubclassMessage(message, wParam, lParam);
+    clicking_ = false;
+    return result;
+}
+
 void Edit::TextMayHaveChanged() {
     std::wstring now = WideText();
     if (now == known_) return;

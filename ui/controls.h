@@ -73,20 +73,26 @@ private:
 
 // A one-line text box without a length limit. OnChange runs once for each
 // actual change of the text, typed or set; setting the text it holds runs
-// nothing.
+// nothing. Entered from the keyboard it selects its whole text, so that typing
+// replaces it; entered by a click it places the caret where clicked.
 class Edit : public Control {
 public:
     void Create(BaseWindow& parent, const Bounds& bounds, const std::wstring& text);
     void SetText(const std::string& text) override;
+    void FocusEntered() override;
 
     NotifyEvent OnChange;
 
     bool HandleNotification(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
+protected:
+    LRESULT SubclassMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+
 private:
     void TextMayHaveChanged();
 
     std::wstring known_;
+    bool clicking_ = false;
 };
 
 // A push button that is neither the default nor the cancel button.

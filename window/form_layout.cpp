@@ -37,7 +37,8 @@ struct ControlLayout;
 // does for its kind; the kind comes from the member's type.
 struct ControlOfForm {
     Control& (*get)(F& form);
-    void (*create)(F& form, BaseWindow& parent, const ControlLayout& entry);
+    // bounds: the entry's, scaled to the screen.
+    void (*create)(F& form, BaseWindow& parent, const ControlLayout& entry, const ui::Bounds& bounds);
     void (*wire)(F& form, const ControlLayout& entry);
 };
 
@@ -46,6 +47,7 @@ struct ControlLayout {
     BaseWindow& (*parent)(F& form) = nullptr;  // nullptr: the form itself
     ui::Bounds bounds;
     unsigned anchors = akLeft | akTop;
+    int tabOrder = -1;  // among the parent's controls; -1: in the order of the table
     std::wstring text = L"";
     const FontSpec* font = nullptr;  // nullptr: the form's font
     const wchar_t* hint = nullptr;   // nullptr: no tool-tip
@@ -62,28 +64,35 @@ void SendToBack(const Control& control) {
     SetWindowPos(control.Handle(), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
-void Create(ui::Panel& panel, BaseWindow& parent, const ControlLayout& entry) { panel.Create(parent, entry.bounds); }
-void Create(ui::Label& label, BaseWindow& parent, const ControlLayout& entry) {
-    label.Create(parent, entry.bounds, entry.text);
+using ui::Bounds;
+
+void Create(ui::Panel& panel, BaseWindow& parent, const ControlLayout&, const Bounds& bounds) {
+    panel.Create(parent, bounds);
+}
+void Create(ui::Label& label, BaseWindow& parent, const ControlLayout& entry, const Bounds& bounds) {
+    label.Create(parent, bounds, entry.text);
     SendToBack(label);
 }
-void Create(ui::SpeedButton& button, BaseWindow& parent, const ControlLayout& entry) {
-    button.Create(parent, entry.bounds, entry.glyph);
+void Create(ui::SpeedButton& button, BaseWindow& parent, const ControlLayout& entry, const Bounds& bounds) {
+    // The glyph stays the picture it is, at any dpi.
+    button.Create(parent, bounds, entry.glyph);
     SendToBack(button);
 }
-void Create(ui::Edit& edit, BaseWindow& parent, const ControlLayout& entry) {
-    edit.Create(parent, entry.bounds, entry.text);
+void Create(ui::Edit& edit, BaseWindow& parent, const ControlLayout& entry, const Bounds& bounds) {
+    edit.Create(parent, bounds, entry.text);
 }
-void Create(ui::Button& button, BaseWindow& parent, const ControlLayout& entry) {
-    button.Create(parent, entry.bounds, entry.text);
+void Create(ui::Button& button, BaseWindow& parent, const ControlLayout& entry, const Bounds& bounds) {
+    button.Create(parent, bounds, entry.text);
 }
-void Create(ui::CheckBox& box, BaseWindow& parent, const ControlLayout& entry) {
-    box.Create(parent, entry.bounds, entry.text);
+void Create(ui::CheckBox& box, BaseWindow& parent, const ControlLayout& entry, const Bounds& bounds) {
+    box.Create(parent, bounds, entry.text);
 }
-void Create(ui::Memo& memo, BaseWindow& parent, const ControlLayout& entry) {
-    memo.Create(parent, entry.bounds, entry.text);
+void Create(ui::Memo& memo, BaseWindow& parent, const ControlLayout& entry, const Bounds& bounds) {
+    memo.Create(parent, bounds, entry.text);
 }
-void Create(ui::StatusBar& bar, BaseWindow& parent, const ControlLayout& entry) { bar.Create(parent, entry.bounds); }
+void Create(ui::StatusBar& bar, BaseWindow& parent, const ControlLayout&, const Bounds& bounds) {
+    bar.Create(parent, bounds);
+}
 
 ui::NotifyEvent Bind(F& form, FormHandler handler) {
     if (handler == nullptr) return {};
@@ -105,7 +114,9 @@ void Wire(ui::Label& label, F& form, const ControlLayout& entry) {
 template <auto Member>
 constexpr ControlOfForm Of{
     [](F& form) -> Control& { return form.*Member; },
-    [](F& form, BaseWindow& parent, const ControlLayout& entry) { Create(form.*Member, parent, entry); },
+    [](F& form, BaseWindow& parent, const ControlLayout& entry, const Bounds& bounds) {
+        Create(form.*Member, parent, entry, bounds);
+    },
     [](F& form, const ControlLayout& entry) { Wire(form.*Member, form, entry); },
 };
 
@@ -124,22 +135,22 @@ constexpr unsigned kTopLeft = akLeft | akTop;
 // The controls in the order the form declares them.
 const std::vector<ControlLayout>& FormInstallProgramLayout() {
     static const std::vector<ControlLayout> layout = {
-        {.control = Of<&F::PanelTop>, .bounds = {0, 0, 644, 57}, .anchors = akLeft | akTop | akRight},
+        {.control = Of<&F::PanelTop>, .bounds = {0, 0, 644, 57}, .anchors = akLeft | akTop | akRight, .tabOrder = 0},
         {.control = Of<&F::Label1>, .parent = In<&F::PanelTop>, .bounds = {16, 12, 102, 13}, .anchors = kTopLeft,
          .text = L"Каталог установки:", .hint = L"Открыть каталог", .handCursor = true, .onClick = &F::Label1Click,
          .onMouseMove = &F::Label1MouseMove, .onMouseLeave = &F::Label1MouseLeave},
         {.control = Of<&F::SBOpenPathDest>, .parent = In<&F::PanelTop>, .bounds = {452, 9, 32, 21},
          .anchors = akTop | akRight, .glyph = IDB_FOLDER_TREE, .onClick = &F::SBOpenPathDestClick},
         {.control = Of<&F::EditPathDest>, .parent = In<&F::PanelTop>, .bounds = {124, 9, 320, 21},
-         .anchors = kTopLeft, .text = L"EditPathDest", .onChange = &F::EditPathDestChange},
+         .anchors = kTopLeft, .tabOrder = 0, .text = L"EditPathDest", .onChange = &F::EditPathDestChange},
         {.control = Of<&F::updates>, .parent = In<&F::PanelTop>, .bounds = {491, 9, 70, 21}, .anchors = kTopLeft,
-         .text = L"Установить", .hint = L"Скачать файлы с сайта", .onClick = &F::updatesClick},
+         .tabOrder = 1, .text = L"Установить", .hint = L"Скачать файлы с сайта", .onClick = &F::updatesClick},
         {.control = Of<&F::dovrin>, .parent = In<&F::PanelTop>, .bounds = {565, 9, 70, 21}, .anchors = kTopLeft,
-         .text = L"Отмена", .onClick = &F::dovrinClick},
+         .tabOrder = 2, .text = L"Отмена", .onClick = &F::dovrinClick},
         {.control = Of<&F::CheckBoxRun>, .parent = In<&F::PanelTop>, .bounds = {417, 36, 217, 14},
-         .anchors = kTopLeft, .text = L"Запустить программу после установки", .font = &kRunFlagFont},
+         .anchors = kTopLeft, .tabOrder = 3, .text = L"Запустить программу после установки", .font = &kRunFlagFont},
         {.control = Of<&F::MemoInform>, .bounds = {0, 57, 644, 265}, .anchors = akLeft | akTop | akRight | akBottom,
-         .text = WelcomeText(), .font = &kLogFont},
+         .tabOrder = 1, .text = WelcomeText(), .font = &kLogFont},
         {.control = Of<&F::StatusBar1>, .bounds = {0, 322, 644, 19}, .anchors = akLeft | akRight | akBottom},
         {.control = Of<&F::LabelSite>, .parent = In<&F::PanelTop>, .bounds = {16, 38, 87, 13}, .anchors = kTopLeft,
          .text = kMakerSiteHostW, .font = &kSiteFont, .hint = L"Перейти на сайт разработчика", .handCursor = true,
@@ -148,8 +159,9 @@ const std::vector<ControlLayout>& FormInstallProgramLayout() {
     return layout;
 }
 
-HFONT MakeFont(const FontSpec& wanted, std::vector<runtime::UniqueGdiObject>& owner) {
-    HFONT font = CreateFontW(wanted.height, 0, 0, 0, wanted.bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
+// height: the spec's, scaled to the screen.
+HFONT MakeFont(const FontSpec& wanted, int height, std::vector<runtime::UniqueGdiObject>& owner) {
+    HFONT font = CreateFontW(height, 0, 0, 0, wanted.bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
                              wanted.charset, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                              wanted.pitchAndFamily, wanted.face);
     if (font == nullptr) throw runtime::LastOSError("Cannot create font \"" + runtime::WideToNarrow(wanted.face) + "\"");
@@ -186,21 +198,23 @@ std::wstring WelcomeText() {
 void LoadFormLayout(F& form) {
     form.CreateForm({L"TFormInstallProgram", IDI_PROGRAM, L"FormInstallProgram", kFormClientWidth, kFormClientHeight,
                      kFormSmallestSize});
-    HFONT formFont = MakeFont(kFormFont, form.fonts_);
+    auto makeFont = [&form](const FontSpec& spec) { return MakeFont(spec, form.Scaled(spec.height), form.fonts_); };
+    HFONT formFont = makeFont(kFormFont);
     form.hints_.Create(form.Handle(), 500, 2500);
 
     for (const ControlLayout& entry : FormInstallProgramLayout()) {
         BaseWindow& parent = entry.parent != nullptr ? entry.parent(form) : form;
-        entry.control.create(form, parent, entry);
+        entry.control.create(form, parent, entry, form.Scaled(entry.bounds));
         Control& control = entry.control.get(form);
-        control.SetFont(entry.font != nullptr ? MakeFont(*entry.font, form.fonts_) : formFont);
+        if (entry.tabOrder >= 0) control.SetTabOrder(entry.tabOrder);
+        control.SetFont(entry.font != nullptr ? makeFont(*entry.font) : formFont);
 
         // The parent is still at its design size, except the form, which the
         // platform may have made larger than designed to respect its smallest size.
         RECT parentClient{};
         GetClientRect(parent.Handle(), &parentClient);
-        SIZE designParent = &parent == &form ? SIZE{kFormClientWidth, kFormClientHeight}
-                                             : SIZE{parentClient.right, parentClient.bottom};
+        SIZE designParent =
+            &parent == &form ? form.DesignedClientSize() : SIZE{parentClient.right, parentClient.bottom};
         control.SetAnchors(entry.anchors, designParent);
         if (entry.hint != nullptr) form.hints_.Add(control, entry.hint);
         // Events last: loading the layout raises none.

@@ -1,5 +1,7 @@
 // The layout of the installer's window as data: every control with its place,
-// anchors, text, font, tool-tip and events, read top to bottom like the form.
+// anchors, tab order, text, font, tool-tip and events, read top to bottom like
+// the form. Places, sizes and font heights are at 96 dpi; the form scales them
+// to the screen.
 #pragma once
 
 #include <windows.h>
@@ -8,7 +10,7 @@
 
 class TFormInstallProgram;
 
-// The form's client size and smallest outer size as designed.
+// The form's client size and smallest outer size as designed, at 96 dpi.
 inline constexpr int kFormClientWidth = 644;
 inline constexpr int kFormClientHeight = 341;
 inline constexpr SIZE kFormSmallestSize{660, 380};

@@ -8,6 +8,8 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
+
 using namespace runtime;
 using namespace engine;
 using namespace ui;
@@ -20,6 +22,13 @@ struct Placement {
     Bounds design;
     Bounds wider;  // client 900 by 500
 };
+
+// A length designed at 96 dpi, on this screen.
+int Scaled(int designed) { return MulDiv(designed, ScreenPixelsPerInch(), 96); }
+
+Bounds Scaled(const Bounds& designed) {
+    return {Scaled(designed.left), Scaled(designed.top), Scaled(designed.width), Scaled(designed.height)};
+}
 
 template <auto Member>
 Control& Of(TFormInstallProgram& form) {
@@ -61,6 +70,20 @@ SIZE OuterSize(HWND hwnd) {
     return {window.right - window.left, window.bottom - window.top};
 }
 
+// Where a control stands in a client area of at least the designed size: its
+// designed place on this screen, with the edges that follow the window's right
+// and bottom edges (those that differ in the wider column) moved by the growth.
+Bounds Expected(const Placement& p, SIZE client) {
+    int dx = client.cx - Scaled(kFormClientWidth);
+    int dy = client.cy - Scaled(kFormClientHeight);
+    Bounds bounds = Scaled(p.design);
+    if (p.wider.left != p.design.left) bounds.left += dx;
+    if (p.wider.width != p.design.width) bounds.width += dx;
+    if (p.wider.top != p.design.top) bounds.top += dy;
+    if (p.wider.height != p.design.height) bounds.height += dy;
+    return bounds;
+}
+
 COLORREF DrawnTextColor(const Label& label) {
     HDC dc = CreateCompatibleDC(nullptr);
     SendMessageW(GetParent(label.Handle()), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
@@ -90,37 +113,89 @@ std::string Welcome(const std::string& product, const std::string& site, const s
 
 }  // namespace
 
+// Sizes and places are designed at 96 dpi; on another screen every one of
+// them is scaled (a run of these tests at 144 dpi: ScreenScaling below).
 TEST_F(WindowTest, ControlsStandWhereDesignedAndTheFolderButtonFollowsTheRightEdge) {
     Start();
+    // The designed client size, or more where the frame leaves the window
+    // below its smallest size (below).
     SIZE client = ClientSize(form->Handle());
-    ASSERT_EQ(client.cx, kFormClientWidth);
-    ASSERT_EQ(client.cy, kFormClientHeight);
-    for (const Placement& p : kPlacements) EXPECT_EQ(p.control(*form).GetBounds(), p.design) << p.name;
+    ASSERT_GE(client.cx, Scaled(kFormClientWidth));
+    ASSERT_GE(client.cy, Scaled(kFormClientHeight));
+    for (const Placement& p : kPlacements) EXPECT_EQ(p.control(*form).GetBounds(), Expected(p, client)) << p.name;
     // Labels keep their top left corner and size themselves to one line of text.
     for (const Label* label : {&form->Label1, &form->LabelSite}) {
         Bounds bounds = label->GetBounds();
-        EXPECT_EQ(bounds.left, 16);
-        EXPECT_EQ(bounds.top, label == &form->Label1 ? 12 : 38);
-        EXPECT_GT(bounds.width, 40);
-        EXPECT_GE(bounds.height, 12);
-        EXPECT_LE(bounds.height, 16);
+        EXPECT_EQ(bounds.left, Scaled(16));
+        EXPECT_EQ(bounds.top, Scaled(label == &form->Label1 ? 12 : 38));
+        EXPECT_GT(bounds.width, Scaled(40));
+        EXPECT_GE(bounds.height, Scaled(12));
+        EXPECT_LE(bounds.height, Scaled(16));
     }
 
-    SetClientSize(form->Handle(), 900, 500);
-    ASSERT_EQ(ClientSize(form->Handle()).cx, 900);
-    ASSERT_EQ(ClientSize(form->Handle()).cy, 500);
-    for (const Placement& p : kPlacements) EXPECT_EQ(p.control(*form).GetBounds(), p.wider) << p.name;
-    EXPECT_EQ(form->Label1.GetBounds().left, 16);
+    // As much larger as the wider column's 900 by 500 (which at 144 dpi would
+    // not fit on the screen).
+    SIZE wider{Scaled(kFormClientWidth) + 900 - kFormClientWidth, Scaled(kFormClientHeight) + 500 - kFormClientHeight};
+    SetClientSize(form->Handle(), wider.cx, wider.cy);
+    ASSERT_EQ(ClientSize(form->Handle()).cx, wider.cx);
+    ASSERT_EQ(ClientSize(form->Handle()).cy, wider.cy);
+    for (const Placement& p : kPlacements) EXPECT_EQ(p.control(*form).GetBounds(), Expected(p, wider)) << p.name;
+    if (ScreenPixelsPerInch() == 96) {
+        for (const Placement& p : kPlacements) EXPECT_EQ(p.control(*form).GetBounds(), p.wider) << p.name;
+    }
+    EXPECT_EQ(form->Label1.GetBounds().left, Scaled(16));
 }
 
 TEST_F(WindowTest, WindowIsNeverSmallerThan660By380) {
     Start();
     SetWindowPos(form->Handle(), nullptr, 0, 0, 200, 100, SWP_NOMOVE | SWP_NOZORDER);
     SIZE outer = OuterSize(form->Handle());
-    EXPECT_EQ(outer.cx, 660);
-    EXPECT_EQ(outer.cy, 380);
-    EXPECT_EQ(form->SBOpenPathDest.GetBounds().left + form->SBOpenPathDest.GetBounds().width + 160,
+    EXPECT_EQ(outer.cx, Scaled(660));
+    EXPECT_EQ(outer.cy, Scaled(380));
+    EXPECT_EQ(form->SBOpenPathDest.GetBounds().left + form->SBOpenPathDest.GetBounds().width + Scaled(160),
               ClientSize(form->Handle()).cx);
+}
+
+TEST_F(WindowTest, FirstShownAtTheDesignedClientSizeButNeverBelowTheSmallestSize) {
+    // Wine's classic frame is thinner than the one the smallest size was
+    // designed with: 644 by 341 inside it make only 652 by 368.
+    for (bool shown : {false, true}) {
+        if (shown) Start();
+        SIZE outer = OuterSize(form->Handle());
+        SIZE client = ClientSize(form->Handle());
+        SIZE frame{outer.cx - client.cx, outer.cy - client.cy};
+        EXPECT_EQ(outer.cx, std::max<LONG>(Scaled(660), Scaled(kFormClientWidth) + frame.cx)) << shown;
+        EXPECT_EQ(outer.cy, std::max<LONG>(Scaled(380), Scaled(kFormClientHeight) + frame.cy)) << shown;
+    }
+}
+
+TEST_F(WindowTest, FontsAreTheDesignedOnesWithTheirHeightsScaled) {
+    struct Expectation {
+        const char* name;
+        const Control& control;
+        const wchar_t* face;
+        int height;
+        bool bold;
+        BYTE charset;
+    };
+    const Expectation expected[] = {
+        {"Label1", form->Label1, L"Tahoma", -11, false, DEFAULT_CHARSET},
+        {"EditPathDest", form->EditPathDest, L"Tahoma", -11, false, DEFAULT_CHARSET},
+        {"updates", form->updates, L"Tahoma", -11, false, DEFAULT_CHARSET},
+        {"dovrin", form->dovrin, L"Tahoma", -11, false, DEFAULT_CHARSET},
+        {"CheckBoxRun", form->CheckBoxRun, L"MS Sans Serif", -11, false, DEFAULT_CHARSET},
+        {"MemoInform", form->MemoInform, L"Courier New", -12, false, RUSSIAN_CHARSET},
+        {"LabelSite", form->LabelSite, L"Tahoma", -11, true, DEFAULT_CHARSET},
+    };
+    for (const Expectation& e : expected) {
+        auto font = reinterpret_cast<HFONT>(SendMessageW(e.control.Handle(), WM_GETFONT, 0, 0));
+        LOGFONTW log{};
+        ASSERT_EQ(GetObjectW(font, sizeof log, &log), static_cast<int>(sizeof log)) << e.name;
+        EXPECT_EQ(std::wstring(log.lfFaceName), e.face) << e.name;
+        EXPECT_EQ(log.lfHeight, Scaled(e.height)) << e.name;
+        EXPECT_EQ(log.lfWeight, e.bold ? FW_BOLD : FW_NORMAL) << e.name;
+        EXPECT_EQ(log.lfCharSet, e.charset) << e.name;
+    }
 }
 
 TEST_F(WindowTest, ToolTipsOnlyOnTheFolderLabelTheSiteLabelAndTheInstallButton) {

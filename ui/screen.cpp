@@ -1,0 +1,35 @@
+#include "ui/screen.h"
+
+#include "runtime/gdi_handles.h"
+
+#include <windows.h>
+
+namespace ui {
+
+namespace {
+
+void BecomeDpiAware() {
+    // Vista and later; an older system never stretches a window.
+    HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    if (user32 == nullptr) return;
+    FARPROC found = GetProcAddress(user32, "SetProcessDPIAware");
+    if (found == nullptr) return;
+    // Through the generic function type, which any function pointer casts to.
+    reinterpret_cast<BOOL(WINAPI*)()>(reinterpret_cast<void (*)()>(found))();
+}
+
+int ReadScreenDpi() {
+    BecomeDpiAware();
+    runtime::ScopedGetDc screen(nullptr);
+    int dpi = screen ? GetDeviceCaps(screen.get(), LOGPIXELSY) : 0;
+    return dpi > 0 ? dpi : kDesignPixelsPerInch;
+}
+
+}  // namespace
+
+int ScreenPixelsPerInch() {
+    static const int dpi = ReadScreenDpi();
+    return dpi;
+}
+
+}  // namespace ui
