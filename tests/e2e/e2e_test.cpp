@@ -5,6 +5,7 @@
 #include "runtime/file_system.h"
 #include "runtime/unique_handle.h"
 #include "tests/e2e/installer_driver.h"
+#include "tests/e2e/programs.h"
 #include "tests/support/log_text.h"
 #include "tests/support/poll.h"
 #include "tests/support/site.h"
@@ -27,8 +28,6 @@ using runtime::FileExists;
 
 namespace {
 
-std::string gInstaller;     // Install-<product>.exe
-std::string gDemoProduct;   // the demo product's program
 
 const std::string kProduct = PRODUCT_NAME;
 const std::string kProductExe = kProduct + ".exe";
@@ -66,7 +65,7 @@ protected:
         explorersBefore_ = ProcessesNamed("explorer.exe");
         dest_ = temp_ / kProduct;
         siteFiles_ = {
-            {kProductExe, ReadFileBytes(gDemoProduct)},
+            {kProductExe, ReadFileBytes(DemoProductPath())},
             {"Resources\\readme.txt", "Pelmar demo: read me.\r\n"},
             {"Data\\sample.txt", std::string(20000, 's')},
         };
@@ -113,7 +112,7 @@ protected:
         const char* port = std::getenv("SITE_PORT");
         EXPECT_NE(port, nullptr);
         auto driver = std::make_unique<InstallerDriver>(
-            gInstaller, ExtraEnvironment{{"http_proxy", std::string("http://127.0.0.1:") + (port ? port : "0")}});
+            InstallerPath(), ExtraEnvironment{{"http_proxy", std::string("http://127.0.0.1:") + (port ? port : "0")}});
         EXPECT_TRUE(driver->WaitForWindow()) << "no installer window";
         return driver;
     }
@@ -379,17 +378,3 @@ TEST_F(EndToEnd, CloseBoxDuringARunLetsTheRunFinishThenEnds) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    testing::InitGoogleTest(&argc, argv);
-    for (int i = 1; i < argc; ++i) {
-        std::string argument = argv[i];
-        if (argument.rfind("--installer=", 0) == 0) gInstaller = WindowsPathFromUnix(argument.substr(12));
-        if (argument.rfind("--demo-product=", 0) == 0) gDemoProduct = WindowsPathFromUnix(argument.substr(15));
-    }
-    if (gInstaller.empty() || gDemoProduct.empty()) {
-        std::fprintf(stderr, "usage: e2e_tests --installer=PATH --demo-product=PATH [gtest flags]\n");
-        return 2;
-    }
-    return RUN_ALL_TESTS();
-}

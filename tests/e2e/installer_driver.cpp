@@ -188,6 +188,55 @@ std::string InstallerDriver::Caption() const { return WindowCaption(window_); }
 std::string InstallerDriver::InstallButtonCaption() const { return WindowCaption(installButton_); }
 std::string InstallerDriver::CancelButtonCaption() const { return WindowCaption(cancelButton_); }
 
+std::string InstallerDriver::NameOf(HWND control) const {
+    const std::pair<HWND, const char*> names[] = {
+        {window_, "Window"},           {folderEdit_, "FolderEdit"}, {installButton_, "InstallButton"},
+        {cancelButton_, "CancelButton"}, {runCheckBox_, "RunFlag"},  {logPanel_, "LogPanel"},
+    };
+    if (control == nullptr) return "nothing";
+    for (const auto& [hwnd, name] : names) {
+        if (hwnd == control) return name;
+    }
+    return ClassOf(control) + " window";
+}
+
+HWND InstallerDriver::Focus() const {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(window_, nullptr), &info)) return nullptr;
+    return info.hwndFocus;
+}
+
+std::vector<HWND> InstallerDriver::TopWindows() const {
+    std::vector<HWND> windows;
+    TopWindowSearch search;
+    search.processId = process_.id;
+    search.accept = [&](HWND window) {
+        windows.push_back(window);
+        return false;  // on to the next
+    };
+    FindTopWindow(search);
+    return windows;
+}
+
+std::string InstallerDriver::TextOf(HWND window, DWORD timeoutMs) const {
+    std::string text;
+    SentText(window, text, timeoutMs);
+    return text;
+}
+
+std::pair<int, int> InstallerDriver::SelectionOf(HWND edit, DWORD timeoutMs) const {
+    DWORD_PTR selection = 0;
+    SendMessageTimeoutA(edit, EM_GETSEL, 0, 0, SMTO_NORMAL, timeoutMs, &selection);
+    return {LOWORD(selection), HIWORD(selection)};
+}
+
+bool InstallerDriver::Checked(HWND box, DWORD timeoutMs) const {
+    DWORD_PTR state = 0;
+    SendMessageTimeoutA(box, BM_GETCHECK, 0, 0, SMTO_NORMAL, timeoutMs, &state);
+    return state == BST_CHECKED;
+}
+
 bool InstallerDriver::FolderText(std::string& text, DWORD timeoutMs) const {
     return SentText(folderEdit_, text, timeoutMs);
 }

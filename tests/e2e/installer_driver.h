@@ -64,8 +64,25 @@ public:
     std::string InstallButtonCaption() const;
     std::string CancelButtonCaption() const;
 
+    // The controls, found by class, style and caption.
+    HWND FolderEdit() const { return folderEdit_; }
+    HWND InstallButton() const { return installButton_; }
+    HWND CancelButton() const { return cancelButton_; }
+    HWND RunFlagBox() const { return runCheckBox_; }
+    HWND LogPanel() const { return logPanel_; }
+    // A control's name for messages: "FolderEdit", "InstallButton", ...
+    std::string NameOf(HWND control) const;
+    // The window that has the keyboard focus in the program's window thread.
+    HWND Focus() const;
+    // The visible top-level windows of the program.
+    std::vector<HWND> TopWindows() const;
+
     // These ask the window's thread and so wait for it (up to `timeoutMs`);
     // false or an empty answer when it did not answer in time.
+    std::string TextOf(HWND window, DWORD timeoutMs = 5000) const;
+    // The start and end of an edit box's selection.
+    std::pair<int, int> SelectionOf(HWND edit, DWORD timeoutMs = 5000) const;
+    bool Checked(HWND box, DWORD timeoutMs = 5000) const;
     bool FolderText(std::string& text, DWORD timeoutMs = 5000) const;
     bool RunFlag(bool& checked, DWORD timeoutMs = 5000) const;
     bool LogLines(std::vector<std::string>& lines, DWORD timeoutMs = 2000) const;

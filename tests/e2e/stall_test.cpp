@@ -1,6 +1,7 @@
 // The shipped installer against a site that stops sending in the middle of a
 // file: the run gives up after the program's own 30 s, as a cut-off file.
 #include "tests/e2e/installer_driver.h"
+#include "tests/e2e/programs.h"
 #include "tests/support/log_text.h"
 #include "tests/support/site.h"
 #include "tests/support/temp_folder.h"
@@ -20,32 +21,8 @@ namespace {
 const std::string kProduct = PRODUCT_NAME;
 const std::string kSiteBase = "Updates/" + kProduct + "/";
 
-// --installer=PATH from the command line that e2e_tests was given.
-std::string InstallerFromCommandLine() {
-    for (int i = 1; i < __argc; ++i) {
-        const std::string argument = __argv[i];
-        if (argument.rfind("--installer=", 0) == 0) return WindowsPathFromUnix(argument.substr(12));
-    }
-    return {};
-}
-
-std::vector<std::string> NamesIn(const std::string& folder) {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return names;
-    do {
-        const std::string name = found.cFileName;
-        if (name != "." && name != "..") names.push_back(name);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 TEST(EndToEndStall, SiteSilentInTheMiddleOfAFileEndsTheRunAfterTheTimeLimit) {
-    const std::string installer = InstallerFromCommandLine();
-    ASSERT_FALSE(installer.empty()) << "no --installer=PATH";
+    const std::string& installer = InstallerPath();
     TestSite site;
     TempFolder temp;
     const std::string dest = temp / kProduct;
@@ -74,7 +51,7 @@ TEST(EndToEndStall, SiteSilentInTheMiddleOfAFileEndsTheRunAfterTheTimeLimit) {
 
     EXPECT_EQ(ReadFileBytes(dest + "\\readme.txt"), "read me");
     EXPECT_EQ(ReadFileBytes(dest + "\\Data\\sample.txt"), "old sample");
-    EXPECT_EQ(NamesIn(dest + "\\Data"), std::vector<std::string>{"sample.txt"}) << "no partial file is left";
+    EXPECT_EQ(FolderNames(dest + "\\Data"), std::vector<std::string>{"sample.txt"}) << "no partial file is left";
     Sleep(300);
     EXPECT_TRUE(driver.Running()) << "the window stays for another try";
     driver.CloseByCloseBox();

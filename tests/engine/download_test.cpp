@@ -19,19 +19,6 @@ using namespace engine;
 
 namespace {
 
-// Names in a folder, sorted; "." and ".." left out.
-std::vector<std::string> FolderNames(const std::string& folder) {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA found;
-    UniqueFindHandle find(FindFirstFileA((folder + "\\*").c_str(), &found));
-    if (!find) return names;
-    do {
-        std::string name = found.cFileName;
-        if (name != "." && name != "..") names.push_back(name);
-    } while (FindNextFileA(find.get(), &found));
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 // Bytes that differ from read to read, so that a lost or repeated block shows.
 std::string Body(size_t size) {

@@ -37,6 +37,19 @@ std::vector<std::string> FilesBelowWithPrefix(const std::string& folder, const s
 
 }  // namespace
 
+std::vector<std::string> FolderNames(const std::string& folder) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    UniqueFindHandle find(FindFirstFileA((folder + "\\*").c_str(), &found));
+    if (!find) return names;
+    do {
+        std::string name = found.cFileName;
+        if (name != "." && name != "..") names.push_back(name);
+    } while (FindNextFileA(find.get(), &found));
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 std::vector<std::string> FilesBelow(const std::string& folder) { return FilesBelowWithPrefix(folder, ""); }
 
 TempFolder::TempFolder() {

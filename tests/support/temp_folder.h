@@ -23,6 +23,8 @@ private:
 // Whole files as bytes; WriteFileBytes makes the missing folders first.
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 std::string ReadFileBytes(const std::string& path);
+// The names of the files and folders in a folder, sorted.
+std::vector<std::string> FolderNames(const std::string& folder);
 // The files below a folder, at any depth, as paths relative to it ("\"
 // separators), sorted.
 std::vector<std::string> FilesBelow(const std::string& folder);

@@ -1,8 +1,11 @@
 // The shipped installer at the keyboard, as a user meets it: real key presses
 // and clicks on the virtual display, the focus read from the program's thread.
+#include "tests/e2e/installer_driver.h"
+#include "tests/e2e/key_presses.h"
+#include "tests/e2e/programs.h"
+#include "tests/support/poll.h"
 #include "tests/support/site.h"
 #include "tests/support/temp_folder.h"
-#include "tests/window/running_installer.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +16,8 @@
 namespace {
 
 const char kWelcomeStart[] = "Выберите каталог установки";
+// How long the program may take to react to a key.
+constexpr DWORD kWaitMs = 15000;
 
 // The loopback site as the proxy that the installer's fetches go through.
 std::string ProxyOf(const TestSite& site) {
@@ -63,21 +68,21 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(installer.WaitForWindow());
         // The window takes the focus as it appears.
-        ASSERT_TRUE(WaitUntil([&] { return installer.Focus() == installer.FolderEdit(); }))
+        ASSERT_TRUE(PollUntil([&] { return installer.Focus() == installer.FolderEdit(); }, kWaitMs))
             << "focus in " << installer.NameOf(installer.Focus());
     }
 
     // Presses keys and waits for the focus to arrive at the control.
     void PressAndExpectFocus(const std::string& keys, HWND control) {
         ASSERT_TRUE(PressKeys(keys));
-        EXPECT_TRUE(WaitUntil([&] { return installer.Focus() == control; }))
+        EXPECT_TRUE(PollUntil([&] { return installer.Focus() == control; }, kWaitMs))
             << keys << ": focus in " << installer.NameOf(installer.Focus()) << ", not " << installer.NameOf(control);
     }
 
     std::vector<std::string> Requests() const { return site.Requests(); }
 
     TestSite site;
-    RunningInstaller installer{InstallerPath(), {{"http_proxy", ProxyOf(site)}}};
+    InstallerDriver installer{InstallerPath(), {{"http_proxy", ProxyOf(site)}}};
 };
 
 }  // namespace
@@ -92,19 +97,19 @@ TEST_F(KeyboardTest, TypingRightAfterStartReplacesTheProposedFolder) {
     WriteFileBytes(temp / "App\\Pelmar.exe", "MZ");
     std::string typed = temp / "App";
     ASSERT_TRUE(TypeText(typed));
-    ASSERT_TRUE(WaitUntil([&] { return installer.TextOf(edit) == typed; })) << installer.TextOf(edit);
+    ASSERT_TRUE(PollUntil([&] { return installer.TextOf(edit) == typed; }, kWaitMs)) << installer.TextOf(edit);
     EXPECT_EQ(installer.TextOf(installer.Window()), "Обновление программы Pelmar");
     EXPECT_EQ(installer.TextOf(installer.InstallButton()), "Обновить");
 
     ASSERT_TRUE(PressKeys("BackSpace"));
-    ASSERT_TRUE(WaitUntil([&] { return installer.TextOf(edit) == typed.substr(0, typed.size() - 1); }));
+    ASSERT_TRUE(PollUntil([&] { return installer.TextOf(edit) == typed.substr(0, typed.size() - 1); }, kWaitMs));
     EXPECT_EQ(installer.TextOf(installer.Window()), "Установка программы Pelmar");
     EXPECT_EQ(installer.TextOf(installer.InstallButton()), "Установить");
 }
 
 TEST_F(KeyboardTest, TabAndShiftTabGoRoundTheTabOrderPastTheFolderButton) {
     const std::vector<HWND> order = {installer.FolderEdit(), installer.InstallButton(), installer.CancelButton(),
-                                     installer.RunFlag(), installer.LogPanel()};
+                                     installer.RunFlagBox(), installer.LogPanel()};
     for (size_t i = 1; i <= order.size(); ++i) PressAndExpectFocus("Tab", order[i % order.size()]);
     for (size_t i = order.size(); i-- > 0;) PressAndExpectFocus("shift+Tab", order[i]);
 }
@@ -113,30 +118,30 @@ TEST_F(KeyboardTest, SpaceTogglesTheRunFlagAndPressesTheInstallButton) {
     // The run makes its folder first.
     TempFolder temp;
     ASSERT_TRUE(TypeText(temp / "Pelmar"));
-    PressAndExpectFocus("Tab Tab Tab", installer.RunFlag());
-    bool checked = installer.Checked(installer.RunFlag());
+    PressAndExpectFocus("Tab Tab Tab", installer.RunFlagBox());
+    bool checked = installer.Checked(installer.RunFlagBox());
     ASSERT_TRUE(PressKeys("space"));
-    EXPECT_TRUE(WaitUntil([&] { return installer.Checked(installer.RunFlag()) != checked; }));
+    EXPECT_TRUE(PollUntil([&] { return installer.Checked(installer.RunFlagBox()) != checked; }, kWaitMs));
     ASSERT_TRUE(PressKeys("space"));
-    EXPECT_TRUE(WaitUntil([&] { return installer.Checked(installer.RunFlag()) == checked; }));
+    EXPECT_TRUE(PollUntil([&] { return installer.Checked(installer.RunFlagBox()) == checked; }, kWaitMs));
 
     // The site has no manifest: the run starts, asks for it and ends.
     PressAndExpectFocus("shift+Tab shift+Tab", installer.InstallButton());
     ASSERT_TRUE(PressKeys("space"));
-    ASSERT_TRUE(WaitUntil([&] { return Requests().size() == 1; }));
+    ASSERT_TRUE(PollUntil([&] { return Requests().size() == 1; }, kWaitMs));
     EXPECT_EQ(Requests().front(), "/Updates/Pelmar/Resources/Pelmar.ini");
-    EXPECT_TRUE(WaitUntil([&] {
+    EXPECT_TRUE(PollUntil([&] {
         return installer.TextOf(installer.LogPanel()).find("Скачиваем файлы...") != std::string::npos;
-    }));
+    }, kWaitMs));
     EXPECT_TRUE(installer.Running());
 }
 
 TEST_F(KeyboardTest, EnterAndEscapePressNothing) {
     // Each control in turn: Enter and Esc, then Tab to show they have been taken.
     const std::vector<HWND> order = {installer.FolderEdit(), installer.InstallButton(), installer.CancelButton(),
-                                     installer.RunFlag()};
+                                     installer.RunFlagBox()};
     std::string folder = installer.TextOf(installer.FolderEdit());
-    bool checked = installer.Checked(installer.RunFlag());
+    bool checked = installer.Checked(installer.RunFlagBox());
     for (size_t i = 0; i + 1 < order.size(); ++i) {
         ASSERT_EQ(installer.Focus(), order[i]);
         PressAndExpectFocus("Return Escape KP_Enter Tab", order[i + 1]);
@@ -145,7 +150,7 @@ TEST_F(KeyboardTest, EnterAndEscapePressNothing) {
     EXPECT_TRUE(Requests().empty());
     EXPECT_EQ(installer.TextOf(installer.LogPanel()).rfind(kWelcomeStart, 0), 0u);
     EXPECT_EQ(installer.TextOf(installer.FolderEdit()), folder);
-    EXPECT_EQ(installer.Checked(installer.RunFlag()), checked);
+    EXPECT_EQ(installer.Checked(installer.RunFlagBox()), checked);
 }
 
 TEST_F(KeyboardTest, TheFocusComesBackToItsControlWhenTheWindowIsActivatedAgainOrRestored) {
@@ -153,26 +158,27 @@ TEST_F(KeyboardTest, TheFocusComesBackToItsControlWhenTheWindowIsActivatedAgainO
     // The caret at the end of the folder, not the whole folder selected.
     ASSERT_TRUE(PressKeys("End"));
     int length = static_cast<int>(installer.TextOf(edit).size());
-    ASSERT_TRUE(WaitUntil([&] { return installer.SelectionOf(edit) == std::make_pair(length, length); }));
+    ASSERT_TRUE(PollUntil([&] { return installer.SelectionOf(edit) == std::make_pair(length, length); }, kWaitMs));
 
     OtherWindow other;
     for (HWND control : {edit, installer.CancelButton()}) {
         if (control != edit) PressAndExpectFocus("Tab Tab", control);
         ASSERT_TRUE(ClickAt(MiddleOf(other.Handle())));
-        ASSERT_TRUE(WaitUntil([&] { return GetForegroundWindow() == other.Handle() && installer.Focus() != control; }))
+        ASSERT_TRUE(PollUntil(
+            [&] { return GetForegroundWindow() == other.Handle() && installer.Focus() != control; }, kWaitMs))
             << "focus in " << installer.NameOf(installer.Focus());
         ASSERT_TRUE(ClickAt(CaptionOf(installer.Window())));
-        EXPECT_TRUE(WaitUntil([&] { return installer.Focus() == control; }))
+        EXPECT_TRUE(PollUntil([&] { return installer.Focus() == control; }, kWaitMs))
             << "focus in " << installer.NameOf(installer.Focus()) << ", not " << installer.NameOf(control);
     }
     EXPECT_EQ(installer.SelectionOf(edit), std::make_pair(length, length));
 
     // Minimised and restored as with the caption buttons.
     PostMessageW(installer.Window(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
-    ASSERT_TRUE(WaitUntil([&] { return IsIconic(installer.Window()) != FALSE; }));
+    ASSERT_TRUE(PollUntil([&] { return IsIconic(installer.Window()) != FALSE; }, kWaitMs));
     PostMessageW(installer.Window(), WM_SYSCOMMAND, SC_RESTORE, 0);
-    ASSERT_TRUE(WaitUntil([&] { return !IsIconic(installer.Window()); }));
-    EXPECT_TRUE(WaitUntil([&] { return installer.Focus() == installer.CancelButton(); }))
+    ASSERT_TRUE(PollUntil([&] { return !IsIconic(installer.Window()); }, kWaitMs));
+    EXPECT_TRUE(PollUntil([&] { return installer.Focus() == installer.CancelButton(); }, kWaitMs))
         << "focus in " << installer.NameOf(installer.Focus());
 }
 
@@ -199,9 +205,9 @@ TEST_F(KeyboardTest, KeysWorkWhileARunLetsMessagesThroughAndAltF4ThenOnlyQueuesT
     };
 
     // Taken where the run lets messages through, after the first file.
-    ASSERT_TRUE(WaitUntil([&] { return requested("first.txt"); }));
+    ASSERT_TRUE(PollUntil([&] { return requested("first.txt"); }, kWaitMs));
     PressAndExpectFocus("Tab", installer.CancelButton());
-    ASSERT_TRUE(WaitUntil([&] { return requested("second.txt"); }));
+    ASSERT_TRUE(PollUntil([&] { return requested("second.txt"); }, kWaitMs));
     ASSERT_TRUE(PressKeys("alt+F4"));
     // The run goes on to its end (the third file is missing), then the program ends.
     DWORD code = 1;

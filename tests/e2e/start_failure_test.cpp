@@ -2,8 +2,9 @@
 // with one of its resources taken out shows the error box with the system's
 // reason, and no half-made window, and ends when the box is answered.
 #include "runtime/exceptions.h"
+#include "tests/e2e/installer_driver.h"
+#include "tests/e2e/programs.h"
 #include "tests/support/temp_folder.h"
-#include "tests/window/running_installer.h"
 #include "window/resource_ids.h"
 
 #include <gtest/gtest.h>
@@ -87,31 +88,16 @@ TEST(StartFailure, AResourceThatCannotBeLoadedIsShownWithTheSystemsReasonAndNoth
         TempFolder temp;
         std::string copy = CopyWithout(InstallerPath(), temp.Path(), c.type, c.id);
         ASSERT_FALSE(copy.empty()) << c.message;
-        RunningInstaller installer(copy);
-        HWND box = nullptr;
-        ASSERT_TRUE(WaitUntil([&] {
-            for (HWND window : installer.TopWindows()) {
-                char className[32] = {};
-                GetClassNameA(window, className, sizeof className);
-                if (std::string(className) == "#32770") box = window;
-            }
-            return box != nullptr || !installer.Running();
-        }));
-        ASSERT_NE(box, nullptr) << c.message;
-        std::string text;
-        for (HWND child = GetWindow(box, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
-            char className[32] = {};
-            GetClassNameA(child, className, sizeof className);
-            std::string shown = installer.TextOf(child);
-            if (std::string(className) == "Static" && !shown.empty()) text = shown;
-        }
-        EXPECT_EQ(text, c.message);
-        EXPECT_EQ(installer.TextOf(box), "Install-pelmar");
+        InstallerDriver installer(copy);
+        ErrorBox box;
+        ASSERT_TRUE(installer.WaitForErrorBox(box, 15000)) << c.message;
+        EXPECT_EQ(box.text, c.message);
+        EXPECT_EQ(box.title, "Install-pelmar");
         // The box is all there is: the window and its controls are gone.
-        EXPECT_EQ(installer.TopWindows(), std::vector<HWND>{box}) << c.message;
+        EXPECT_EQ(installer.TopWindows(), std::vector<HWND>{box.window}) << c.message;
         EXPECT_EQ(FindWindowA("TFormInstallProgram", nullptr), nullptr) << c.message;
 
-        PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+        InstallerDriver::PressOk(box);
         DWORD code = 1;
         EXPECT_TRUE(installer.WaitForExit(15000, &code)) << c.message;
         EXPECT_EQ(code, 0u) << c.message;
