@@ -1,11 +1,10 @@
 #include "ui/control.h"
 
+#include "runtime/exceptions.h"
 #include "runtime/narrow_text.h"
 #include "ui/base_window.h"
 #include "ui/dispatch.h"
 #include "ui/form.h"
-
-#include "runtime/exceptions.h"
 
 #include <commctrl.h>
 

@@ -21,7 +21,7 @@ namespace {
 
 using F = TFormInstallProgram;
 
-struct FontSpec {
+struct FontDesign {
     const wchar_t* face;
     int height;
     bool bold;
@@ -49,7 +49,7 @@ struct ControlLayout {
     unsigned anchors = akLeft | akTop;
     int tabOrder = -1;  // among the parent's controls; -1: in the order of the table
     std::wstring text = L"";
-    const FontSpec* font = nullptr;  // nullptr: the form's font
+    const FontDesign* font = nullptr;  // nullptr: the form's font
     const wchar_t* hint = nullptr;   // nullptr: no tool-tip
     bool handCursor = false;         // labels
     int glyph = 0;                   // bitmap resource of a speed button
@@ -125,10 +125,10 @@ BaseWindow& In(F& form) {
     return form.*Member;
 }
 
-const FontSpec kFormFont{L"Tahoma", -11, false, DEFAULT_CHARSET};
-const FontSpec kRunFlagFont{L"MS Sans Serif", -11, false, DEFAULT_CHARSET};
-const FontSpec kLogFont{L"Courier New", -12, false, RUSSIAN_CHARSET, FIXED_PITCH | FF_MODERN};
-const FontSpec kSiteFont{L"Tahoma", -11, true, DEFAULT_CHARSET};
+const FontDesign kFormFont{L"Tahoma", -11, false, DEFAULT_CHARSET};
+const FontDesign kRunFlagFont{L"MS Sans Serif", -11, false, DEFAULT_CHARSET};
+const FontDesign kLogFont{L"Courier New", -12, false, RUSSIAN_CHARSET, FIXED_PITCH | FF_MODERN};
+const FontDesign kSiteFont{L"Tahoma", -11, true, DEFAULT_CHARSET};
 
 constexpr unsigned kTopLeft = akLeft | akTop;
 
@@ -159,12 +159,14 @@ const std::vector<ControlLayout>& FormInstallProgramLayout() {
     return layout;
 }
 
-// height: the spec's, scaled to the screen.
-HFONT MakeFont(const FontSpec& wanted, int height, std::vector<runtime::UniqueGdiObject>& owner) {
+// height: the designed one, scaled to the screen.
+HFONT MakeFont(const FontDesign& wanted, int height, std::vector<runtime::UniqueGdiObject>& owner) {
     HFONT font = CreateFontW(height, 0, 0, 0, wanted.bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
                              wanted.charset, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                              wanted.pitchAndFamily, wanted.face);
-    if (font == nullptr) throw runtime::LastOSError("Cannot create font \"" + runtime::WideToNarrow(wanted.face) + "\"");
+    if (font == nullptr) {
+        throw runtime::LastOSError("Cannot create font \"" + runtime::WideToNarrow(wanted.face) + "\"");
+    }
     owner.emplace_back(font);
     return font;
 }
@@ -198,7 +200,9 @@ std::wstring WelcomeText() {
 void LoadFormLayout(F& form) {
     form.CreateForm({L"TFormInstallProgram", IDI_PROGRAM, L"FormInstallProgram", kFormClientWidth, kFormClientHeight,
                      kFormSmallestSize});
-    auto makeFont = [&form](const FontSpec& spec) { return MakeFont(spec, form.Scaled(spec.height), form.fonts_); };
+    auto makeFont = [&form](const FontDesign& wanted) {
+        return MakeFont(wanted, form.Scaled(wanted.height), form.fonts_);
+    };
     HFONT formFont = makeFont(kFormFont);
     form.hints_.Create(form.Handle(), 500, 2500);
 

@@ -17,7 +17,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <map>
 #include <memory>
 #include <set>
@@ -109,10 +108,8 @@ protected:
 
     // The installer, started against the test site, its window found.
     std::unique_ptr<InstallerDriver> StartInstaller() {
-        const char* port = std::getenv("SITE_PORT");
-        EXPECT_NE(port, nullptr);
-        auto driver = std::make_unique<InstallerDriver>(
-            InstallerPath(), ExtraEnvironment{{"http_proxy", std::string("http://127.0.0.1:") + (port ? port : "0")}});
+        auto driver =
+            std::make_unique<InstallerDriver>(InstallerPath(), ExtraEnvironment{{"http_proxy", site_.ProxyUrl()}});
         EXPECT_TRUE(driver->WaitForWindow()) << "no installer window";
         return driver;
     }

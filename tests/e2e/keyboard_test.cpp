@@ -19,12 +19,6 @@ const char kWelcomeStart[] = "Выберите каталог установки
 // How long the program may take to react to a key.
 constexpr DWORD kWaitMs = 15000;
 
-// The loopback site as the proxy that the installer's fetches go through.
-std::string ProxyOf(const TestSite& site) {
-    std::string url = site.Url("");
-    return url.substr(0, url.size() - 1);
-}
-
 // A window of another program for the user to switch to, in a corner of the
 // screen away from the installer.
 class OtherWindow {
@@ -82,7 +76,7 @@ protected:
     std::vector<std::string> Requests() const { return site.Requests(); }
 
     TestSite site;
-    InstallerDriver installer{InstallerPath(), {{"http_proxy", ProxyOf(site)}}};
+    InstallerDriver installer{InstallerPath(), {{"http_proxy", site.ProxyUrl()}}};
 };
 
 }  // namespace

@@ -11,7 +11,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,9 +31,7 @@ TEST(EndToEndStall, SiteSilentInTheMiddleOfAFileEndsTheRunAfterTheTimeLimit) {
     site.Put(kSiteBase + "Data/sample.txt", std::string(50000, 's'));
     site.Fault(kSiteBase + "Data/sample.txt", "stall body 20000");
 
-    const char* port = std::getenv("SITE_PORT");
-    ASSERT_NE(port, nullptr);
-    InstallerDriver driver(installer, ExtraEnvironment{{"http_proxy", std::string("http://127.0.0.1:") + port}});
+    InstallerDriver driver(installer, ExtraEnvironment{{"http_proxy", site.ProxyUrl()}});
     ASSERT_TRUE(driver.WaitForWindow()) << "no installer window";
     ASSERT_TRUE(driver.SetFolder(dest));
     ASSERT_TRUE(driver.SetRunFlag(false));

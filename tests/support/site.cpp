@@ -42,7 +42,9 @@ TestSite::TestSite()
 
 std::string TestSite::Host() const { return "www.127.0.0.1:" + port_; }
 
-std::string TestSite::Url(const std::string& path) const { return "http://127.0.0.1:" + port_ + "/" + path; }
+std::string TestSite::Url(const std::string& path) const { return ProxyUrl() + "/" + path; }
+
+std::string TestSite::ProxyUrl() const { return "http://127.0.0.1:" + port_; }
 
 void TestSite::Put(const std::string& path, const std::string& body) const {
     WriteFileBytes(root_ + "\\" + WindowsPath(path), body);

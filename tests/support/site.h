@@ -14,6 +14,9 @@ public:
     std::string Host() const;
     // "http://127.0.0.1:PORT/" + path (path with "/" separators).
     std::string Url(const std::string& path) const;
+    // "http://127.0.0.1:PORT": the site as an HTTP proxy, for http_proxy, so
+    // that a program built for the real site fetches from this one.
+    std::string ProxyUrl() const;
 
     // Serves body at path (relative to the site root, "/" separators).
     void Put(const std::string& path, const std::string& body) const;
