@@ -88,7 +88,7 @@ public:
     HalfMadeForm() {
         CreateForm({L"HalfMadeForm", IDI_PROGRAM, L"half made", 200, 100, {120, 80}});
         panel.Create(*this, {0, 0, 200, 40});
-        edit.Create(panel, {4, 4, 100, 20}, L"");
+        edit.Create(panel, {4, 4, 100, 20}, {});
         made = {Handle(), panel.Handle(), edit.Handle()};
         broken.Create(*this);
     }
