@@ -103,7 +103,6 @@ const FontDesign kRunFlagFont{L"MS Sans Serif", -11, false, DEFAULT_CHARSET};
 const FontDesign kLogFont{L"Courier New", -12, false, RUSSIAN_CHARSET, FIXED_PITCH | FF_MODERN};
 const FontDesign kSiteFont{L"Tahoma", -11, true, DEFAULT_CHARSET};
 
-
 }  // namespace
 
 std::wstring WelcomeText() {
