@@ -37,4 +37,13 @@ int ScreenPixelsPerInch() {
     return dpi;
 }
 
+int ScaledToDpi(int designed, int dpi) { return MulDiv(designed, dpi, kDesignPixelsPerInch); }
+
+Bounds ScaledToDpi(const Bounds& designed, int dpi) {
+    int left = ScaledToDpi(designed.left, dpi);
+    int top = ScaledToDpi(designed.top, dpi);
+    return {left, top, ScaledToDpi(designed.left + designed.width, dpi) - left,
+            ScaledToDpi(designed.top + designed.height, dpi) - top};
+}
+
 }  // namespace ui

@@ -26,8 +26,12 @@ struct Placement {
 // A length designed at 96 dpi, on this screen.
 int Scaled(int designed) { return MulDiv(designed, ScreenPixelsPerInch(), 96); }
 
+// A place designed at 96 dpi, on this screen: its edges scaled, its size the
+// distances between them.
 Bounds Scaled(const Bounds& designed) {
-    return {Scaled(designed.left), Scaled(designed.top), Scaled(designed.width), Scaled(designed.height)};
+    int left = Scaled(designed.left);
+    int top = Scaled(designed.top);
+    return {left, top, Scaled(designed.left + designed.width) - left, Scaled(designed.top + designed.height) - top};
 }
 
 template <auto Member>
@@ -152,7 +156,9 @@ TEST_F(WindowTest, WindowIsNeverSmallerThan660By380) {
     SIZE outer = OuterSize(form->Handle());
     EXPECT_EQ(outer.cx, Scaled(660));
     EXPECT_EQ(outer.cy, Scaled(380));
-    EXPECT_EQ(form->SBOpenPathDest.GetBounds().left + form->SBOpenPathDest.GetBounds().width + Scaled(160),
+    // The folder button keeps its designed distance to the right edge, 644 - 484.
+    EXPECT_EQ(form->SBOpenPathDest.GetBounds().left + form->SBOpenPathDest.GetBounds().width +
+                  Scaled(kFormClientWidth) - Scaled(452 + 32),
               ClientSize(form->Handle()).cx);
 }
 
