@@ -12,11 +12,13 @@ public:
         CreateForm({L"UiTestForm", IDI_TEST_FORM, L"test form", 300, 120, {200, 100}});
         panel.Create(*this, {0, 0, 300, 60});
         button.Create(panel, {8, 8, 80, 24}, {.caption = L"Press", .onClick = [this](ui::Control&) { ++clicks; }});
-        label.Create(panel, {100, 12, 60, 13}, {.caption = L"Label"});
+        label.Create(panel, {100, 12, 60, 13},
+                     {.caption = L"Label", .onClick = [this](ui::Control&) { ++labelClicks; }});
     }
 
     ui::Panel panel;
     ui::Button button;
     ui::Label label;
-    int clicks = 0;
+    int clicks = 0;       // of the button
+    int labelClicks = 0;
 };

@@ -88,6 +88,16 @@ Bounds Expected(const Placement& p, SIZE client) {
     return bounds;
 }
 
+// Mouse button messages to a label, each at a point inside it, the releases
+// outside it where asked (the label has the mouse captured then).
+void PressLabel(const Label& label, const std::vector<UINT>& messages, bool releasedOutside = false) {
+    for (UINT message : messages) {
+        bool outside = releasedOutside && message == WM_LBUTTONUP;
+        LPARAM at = outside ? MAKELPARAM(static_cast<WORD>(-30), 60) : MAKELPARAM(2, 2);
+        SendMessageW(label.Handle(), message, message == WM_LBUTTONUP ? 0 : MK_LBUTTON, at);
+    }
+}
+
 COLORREF DrawnTextColor(const Label& label) {
     HDC dc = CreateCompatibleDC(nullptr);
     SendMessageW(GetParent(label.Handle()), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
@@ -423,15 +433,36 @@ TEST(FolderPicker, AsksForAFileSystemFolderWithoutEditBoxOrNewFolderButton) {
 TEST_F(WindowTest, LabelsOpenTheSiteAndTheDestinationThroughTheShell) {
     TempFolder temp;
     Start();
-    SendMessageW(GetParent(form->LabelSite.Handle()), WM_COMMAND, MAKEWPARAM(0, STN_CLICKED),
-                 reinterpret_cast<LPARAM>(form->LabelSite.Handle()));
+    PressLabel(form->LabelSite, {WM_LBUTTONDOWN, WM_LBUTTONUP});
     form->EditPathDest.SetText(temp / "missing");
-    SendMessageW(GetParent(form->Label1.Handle()), WM_COMMAND, MAKEWPARAM(0, STN_CLICKED),
-                 reinterpret_cast<LPARAM>(form->Label1.Handle()));
+    PressLabel(form->Label1, {WM_LBUTTONDOWN, WM_LBUTTONUP});
     form->EditPathDest.SetText(temp.Path());
-    SendMessageW(GetParent(form->Label1.Handle()), WM_COMMAND, MAKEWPARAM(0, STN_CLICKED),
-                 reinterpret_cast<LPARAM>(form->Label1.Handle()));
+    PressLabel(form->Label1, {WM_LBUTTONDOWN, WM_LBUTTONUP});
     EXPECT_EQ(launches, (std::vector<std::string>{kProductSiteHost, temp.Path()}));
+}
+
+TEST_F(WindowTest, ALabelOpensOnItsReleaseInsideItAndOnceForADoubleClick) {
+    TempFolder temp;
+    Start();
+    form->EditPathDest.SetText(temp.Path());
+    struct Case {
+        const char* name;
+        std::vector<UINT> presses;
+        bool releasedOutside;
+        size_t opens;
+    };
+    const Case cases[] = {
+        {"down and up inside", {WM_LBUTTONDOWN, WM_LBUTTONUP}, false, 1},
+        {"down inside, up outside", {WM_LBUTTONDOWN, WM_LBUTTONUP}, true, 0},
+        {"a double click", {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP}, false, 1},
+    };
+    for (Label* label : {&form->Label1, &form->LabelSite}) {
+        for (const Case& c : cases) {
+            launches.clear();
+            PressLabel(*label, c.presses, c.releasedOutside);
+            EXPECT_EQ(launches.size(), c.opens) << c.name;
+        }
+    }
 }
 
 TEST_F(WindowTest, CancelButtonEndsTheProgramWithTheWindowLeftAlive) {
