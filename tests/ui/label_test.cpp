@@ -1,6 +1,5 @@
 // A label is clicked as a button is, on the release inside it.
 #include "tests/ui/test_form.h"
-#include "ui/application.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +12,9 @@ LPARAM At(POINT point) { return MAKELPARAM(static_cast<WORD>(point.x), static_ca
 
 }  // namespace
 
-TEST(Label, ClicksWhenReleasedInsideAfterAPressInside) {
+using LabelTest = ShownTestForm;
+
+TEST_F(LabelTest, ClicksWhenReleasedInsideAfterAPressInside) {
     struct Press {
         UINT message;
         POINT at;  // in the label's client area
@@ -36,12 +37,6 @@ TEST(Label, ClicksWhenReleasedInsideAfterAPressInside) {
         {"two clicks", {{WM_LBUTTONDOWN, kInside}, {WM_LBUTTONUP, kInside}, {WM_LBUTTONDOWN, kInside},
                         {WM_LBUTTONUP, kInside}}, 2},
     };
-    ui::TApplication application;
-    application.Initialize();
-    TestForm* form = nullptr;
-    application.CreateForm(form);
-    form->Show();
-    application.ProcessMessages();
     HWND label = form->label.Handle();
     for (const Case& c : cases) {
         form->labelClicks = 0;

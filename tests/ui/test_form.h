@@ -3,8 +3,11 @@
 #pragma once
 
 #include "tests/ui/test_form_ids.h"
+#include "ui/application.h"
 #include "ui/controls.h"
 #include "ui/form.h"
+
+#include <gtest/gtest.h>
 
 class TestForm : public ui::TForm {
 public:
@@ -21,4 +24,19 @@ public:
     ui::Label label;
     int clicks = 0;       // of the button
     int labelClicks = 0;
+};
+
+// A fresh application for each test, with a TestForm shown as its main form.
+class ShownTestForm : public testing::Test {
+protected:
+    void SetUp() override {
+        application.Initialize();
+        application.CreateForm(form);
+        form->Show();
+        application.ProcessMessages();
+    }
+    void TearDown() override { application.ProcessMessages(); }
+
+    ui::TApplication application;
+    TestForm* form = nullptr;  // owned by the application
 };

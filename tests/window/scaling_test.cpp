@@ -177,22 +177,23 @@ TEST_F(WindowTest, At120DpiTheRowsMeetAndFillTheClientArea) {
     EXPECT_EQ(form->updates.GetBounds(), (ui::Bounds{614, 11, 87, 27}));
 }
 
-TEST(ScreenScaling, At120DpiTheWindowIsScaledAndStillWorks) {
-    DesktopDpiSetting setting(120);
+namespace {
+
+// Runs the window tests that check sizes and fonts, and more, in a copy of
+// this program started while the desktop's dpi setting is dpi.
+void ExpectTheWindowTestsPassAt(int dpi, const std::string& more) {
+    DesktopDpiSetting setting(static_cast<DWORD>(dpi));
     ASSERT_TRUE(setting.Set());
-    const std::string filter =
-        "ScreenScaling.TheScreenHasTheDpiTheRunAskedFor:WindowTest.At120Dpi*:"
-        "WindowTest.ControlsStandWhereDesigned*:WindowTest.WindowIsNeverSmaller*:WindowTest.FirstShown*:"
-        "WindowTest.Fonts*";
-    EXPECT_EQ(RunCopy(filter, 120), 0) << "the tests at 120 dpi failed (their output is above)";
+    const std::string filter = "ScreenScaling.TheScreenHasTheDpiTheRunAskedFor:WindowTest.At" + std::to_string(dpi) +
+                               "Dpi*:WindowTest.ControlsStandWhereDesigned*:WindowTest.WindowIsNeverSmaller*:"
+                               "WindowTest.FirstShown*:WindowTest.Fonts*" + more;
+    EXPECT_EQ(RunCopy(filter, dpi), 0) << "the tests at " << dpi << " dpi failed (their output is above)";
 }
 
+}  // namespace
+
+TEST(ScreenScaling, At120DpiTheWindowIsScaledAndStillWorks) { ExpectTheWindowTestsPassAt(120, ""); }
+
 TEST(ScreenScaling, At144DpiTheWindowIsScaledAndStillWorks) {
-    DesktopDpiSetting setting(144);
-    ASSERT_TRUE(setting.Set());
-    const std::string filter =
-        "ScreenScaling.TheScreenHasTheDpiTheRunAskedFor:WindowTest.At144Dpi*:"
-        "WindowTest.ControlsStandWhereDesigned*:WindowTest.WindowIsNeverSmaller*:WindowTest.FirstShown*:"
-        "WindowTest.Fonts*:WindowTest.StartUpAdapts*:InstallTest.RunWithoutTheFlag*";
-    EXPECT_EQ(RunCopy(filter, 144), 0) << "the tests at 144 dpi failed (their output is above)";
+    ExpectTheWindowTestsPassAt(144, ":WindowTest.StartUpAdapts*:InstallTest.RunWithoutTheFlag*");
 }
