@@ -108,11 +108,6 @@ bool Label::HandleNotification(UINT message, WPARAM wParam, LPARAM lParam, LRESU
         result = PaintFace(dc);
         return true;
     }
-    if (message == WM_COMMAND && HIWORD(wParam) == STN_CLICKED) {
-        Fire(OnClick);
-        result = 0;
-        return true;
-    }
     return Control::HandleNotification(message, wParam, lParam, result);
 }
 
@@ -134,6 +129,27 @@ LRESULT Label::SubclassMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_MOUSELEAVE:
         tracking_ = false;
         Fire(OnMouseLeave);
+        break;
+    // The static control reports a click (STN_CLICKED) as the button goes
+    // down; its notify style stays only so that the mouse reaches it at all.
+    case WM_LBUTTONDOWN:
+        SetCapture(hwnd_);
+        pressed_ = true;
+        return 0;
+    case WM_LBUTTONDBLCLK:
+        return 0;
+    case WM_LBUTTONUP: {
+        if (!pressed_) return 0;
+        pressed_ = false;
+        ReleaseCapture();
+        RECT rect;
+        GetClientRect(hwnd_, &rect);
+        if (PtInRect(&rect, POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)})) Fire(OnClick);
+        return 0;
+    }
+    case WM_CAPTURECHANGED:
+        // Taken away before the release (a window that took the mouse).
+        pressed_ = false;
         break;
     default:
         break;

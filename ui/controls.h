@@ -39,7 +39,9 @@ protected:
 
 // A caption that sizes itself to its text, with the hand cursor, mouse-move
 // and mouse-leave events and a font colour of its own. It lies beneath the
-// other controls of its parent.
+// other controls of its parent. It is clicked as a button is: pressed and
+// released inside it, so that a press dragged off and released elsewhere
+// clicks nothing; the second press of a double click adds no click.
 class Label : public Control {
 public:
     struct CreateArgs {
@@ -70,7 +72,8 @@ private:
 
     COLORREF color_ = GetSysColor(COLOR_WINDOWTEXT);
     bool handCursor_ = false;
-    bool tracking_ = false;
+    bool tracking_ = false;  // for the mouse's leaving
+    bool pressed_ = false;   // pressed inside, the mouse captured until released
 };
 
 // A flat-looking push button with a 16-colour glyph whose bottom-left colour

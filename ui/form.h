@@ -44,8 +44,10 @@ public:
 
     // The screen's dpi that the form is made for.
     int PixelsPerInch() const { return pixelsPerInch_; }
-    // A length or a place designed at 96 dpi, on this screen: each number
-    // times dpi / 96, rounded as MulDiv rounds.
+    // A length or a place designed at 96 dpi, on this screen (ScaledToDpi: a
+    // place by its edges). Anchored distances to the right and bottom edges
+    // then follow from the scaled edges too: the designed client size is
+    // scaled as a place from 0, 0.
     int Scaled(int designed) const;
     Bounds Scaled(const Bounds& designed) const;
     // The designed client size on this screen; the window is larger where its

@@ -40,19 +40,7 @@ TEST(ErrorBoxText, AddsAFullStopOnlyAfterACharacterAboveIt) {
     for (const auto& [message, text] : cases) EXPECT_EQ(ErrorBoxText(message), text) << message;
 }
 
-class DispatchTest : public testing::Test {
-protected:
-    void SetUp() override {
-        application.Initialize();
-        application.CreateForm(form);
-        form->Show();
-        application.ProcessMessages();
-    }
-    void TearDown() override { application.ProcessMessages(); }
-
-    TApplication application;
-    TestForm* form = nullptr;  // owned by the application
-};
+using DispatchTest = ShownTestForm;
 
 TEST_F(DispatchTest, AnErrorLeavingAHandlerIsShownInTheErrorBoxAndTheProgramGoesOn) {
     const std::pair<std::string, std::string> cases[] = {

@@ -1,7 +1,6 @@
 // Messages reach our windows and controls without a single allocation: a
 // failed one inside a window procedure would have nowhere safe to go.
 #include "tests/ui/test_form.h"
-#include "ui/application.h"
 
 #include <gtest/gtest.h>
 
@@ -25,14 +24,9 @@ void operator delete(void* block) noexcept {
 }
 void operator delete(void* block, std::size_t) noexcept { operator delete(block); }
 
-TEST(Messages, ReachWindowsControlsAndClickEventsWithoutAnAllocation) {
-    ui::TApplication application;
-    application.Initialize();
-    TestForm* form = nullptr;
-    application.CreateForm(form);
-    form->Show();
-    application.ProcessMessages();
+using Messages = ShownTestForm;
 
+TEST_F(Messages, ReachWindowsControlsAndClickEventsWithoutAnAllocation) {
     struct Case {
         const char* name;
         HWND window;
