@@ -45,14 +45,24 @@ bool IsHeldError(DWORD code) {
     return code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION;
 }
 
-// Runs attempt (which returns ERROR_SUCCESS or the error) until it succeeds,
-// fails for another reason than a held file, or the retry window has passed;
-// returns its last result.
-template <typename Attempt>
-DWORD RetryWhileHeld(Attempt attempt) {
+// Opening the target for writing, as creating it would.
+BOOL OpenForWriting(const std::string& target, const std::string&) {
+    UniqueFileHandle probe(
+        CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return static_cast<bool>(probe);
+}
+
+BOOL MoveOnto(const std::string& target, const std::string& from) {
+    return MoveFileExA(from.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
+// Runs attempt until it succeeds, fails for another reason than a held file,
+// or the retry window has passed; ERROR_SUCCESS or its last error.
+DWORD RetryWhileHeld(BOOL (*attempt)(const std::string& target, const std::string& from), const std::string& target,
+                     const std::string& from = {}) {
     const DWORD start = GetTickCount();
     for (;;) {
-        const DWORD code = attempt();
+        const DWORD code = attempt(target, from) ? static_cast<DWORD>(ERROR_SUCCESS) : GetLastError();
         if (!IsHeldError(code) || GetTickCount() - start >= kHeldFileRetryMs) return code;
         Sleep(kHeldFileRetryStepMs);
     }
@@ -70,18 +80,14 @@ std::string PartialPathFor(const std::string& target) {
 }
 
 void ProbeTarget(const std::string& target) {
-    const DWORD code = RetryWhileHeld([&] {
-        UniqueFileHandle probe(CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                           FILE_ATTRIBUTE_NORMAL, nullptr));
-        return probe ? static_cast<DWORD>(ERROR_SUCCESS) : GetLastError();
-    });
+    const DWORD code = RetryWhileHeld(OpenForWriting, target);
     if (!HasFileName(target)) {
         throw CannotCreateFile(target, code == ERROR_SUCCESS || code == ERROR_FILE_NOT_FOUND ? ERROR_INVALID_NAME : code);
     }
     if (code != ERROR_SUCCESS && code != ERROR_FILE_NOT_FOUND) throw CannotCreateFile(target, code);
 }
 
-PartialFile::PartialFile(std::string target) : target_(std::move(target)), path_(PartialPathFor(target_)) {
+PartialFile::PartialFile(const std::string& target) : target_(target), path_(PartialPathFor(target)) {
     file_.reset(CreateFileA(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file_) {
@@ -98,10 +104,7 @@ PartialFile::~PartialFile() {
 bool PartialFile::Close() { return CloseHandle(file_.release()) != 0; }
 
 void PartialFile::ReplaceTarget() {
-    const DWORD code = RetryWhileHeld([&] {
-        return MoveFileExA(path_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING) ? static_cast<DWORD>(ERROR_SUCCESS)
-                                                                                      : GetLastError();
-    });
+    const DWORD code = RetryWhileHeld(MoveOnto, target_, path_);
     if (code != ERROR_SUCCESS) throw CannotCreateFile(target_, code);
     replaced_ = true;
 }

@@ -30,8 +30,9 @@ void ProbeTarget(const std::string& target);
 class PartialFile {
 public:
     // Creates (or empties) PartialPathFor(target), shared with nobody; throws
-    // EFCreateError naming target when it cannot.
-    explicit PartialFile(std::string target);
+    // EFCreateError naming target when it cannot. Target is borrowed: it
+    // outlives the partial file.
+    explicit PartialFile(const std::string& target);
     PartialFile(const PartialFile&) = delete;
     PartialFile& operator=(const PartialFile&) = delete;
     ~PartialFile();
@@ -45,7 +46,7 @@ public:
     void ReplaceTarget();
 
 private:
-    std::string target_;
+    const std::string& target_;  // borrowed
     std::string path_;
     runtime::UniqueFileHandle file_;
     bool replaced_ = false;

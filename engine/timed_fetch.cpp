@@ -209,8 +209,6 @@ Step TimedFetch::OpenUrl(const std::string& url) {
     return Step::Done;
 }
 
-HINTERNET TimedFetch::Request() const { return request_.get(); }
-
 void TimedFetch::AllocateBlock(DWORD size) {
     transfer_->block.reset(new char[size]);
     transfer_->blockSize = size;
@@ -239,8 +237,6 @@ Step TimedFetch::Read(DWORD& received) {
 }
 
 const char* TimedFetch::Block() const { return transfer_->block.get(); }
-
-void TimedFetch::CloseRequest() { request_.reset(); }
 
 void TimedFetch::ForgetEarlierCompletions() {
     ResetEvent(transfer_->completed.get());

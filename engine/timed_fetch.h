@@ -30,7 +30,7 @@ public:
     bool OpenSession();
     // Connects, sends the request and receives the response head.
     Step OpenUrl(const std::string& url);
-    HINTERNET Request() const;
+    HINTERNET Request() const { return request_.get(); }
 
     void AllocateBlock(DWORD size);
     // Reads what the site has sent so far into the block, waiting while it has
@@ -40,7 +40,7 @@ public:
     Step Read(DWORD& received);
     const char* Block() const;
 
-    void CloseRequest();
+    void CloseRequest() { request_.reset(); }
 
 private:
     bool AwaitCompletion();
