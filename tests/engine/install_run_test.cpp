@@ -329,7 +329,7 @@ TEST_F(InstallRunTest, FirstLineCountsFromTheLastLogLineBeforeTheRun) {
     SetClockForTesting(nullptr);
 
     ASSERT_EQ(form.log.size(), 2u);
-    EXPECT_NE(form.log[0].find(" (1500) - Скачиваем файлы..."), std::string::npos) << form.log[0];
+    EXPECT_NE(form.log[0].find(std::string(" (1500) - ") + kFetching), std::string::npos) << form.log[0];
     EXPECT_NE(form.log[1].find(" (0) - "), std::string::npos) << form.log[1];
 }
 
