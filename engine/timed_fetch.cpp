@@ -27,9 +27,10 @@ namespace engine {
 //   go of it; the callback frees it at INTERNET_STATUS_HANDLE_CLOSING of that
 //   handle, the last callback WinINet makes for it, after which nothing
 //   writes into the block.
-// - The lock is never held while calling WinINet: a call may run the callback
-//   on the calling thread (InternetCloseHandle does, for HANDLE_CLOSING),
-//   the callback takes the lock, and an SRW lock is not re-entrant.
+// - The lock is never held while calling WinINet: WinINet may run the
+//   callback on the calling thread before the call returns (closing a handle
+//   reports HANDLE_CLOSING), the callback takes the lock, and an SRW lock is
+//   not re-entrant.
 
 namespace {
 
@@ -153,7 +154,8 @@ void SetTransferTimeoutForTesting(int milliseconds) {
 
 HINTERNET RequestOfCompletedOpen(DWORD_PTR result, DWORD error, HINTERNET created) {
     if (error != ERROR_SUCCESS || result == FALSE) return nullptr;
-    if (result == TRUE && created != nullptr) return created;
+    // The documented Boolean: the handle is the one WinINet announced, if any.
+    if (result == TRUE) return created;
     return reinterpret_cast<HINTERNET>(result);
 }
 

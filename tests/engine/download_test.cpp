@@ -489,6 +489,7 @@ TEST(DownloadCompletedOpen, TakesTheRequestFromTheResultOrTheCreatedHandle) {
     for (const Case& c : {Case{reinterpret_cast<DWORD_PTR>(request), ERROR_SUCCESS, request, request},
                           Case{reinterpret_cast<DWORD_PTR>(request), ERROR_SUCCESS, nullptr, request},
                           Case{TRUE, ERROR_SUCCESS, other, other},
+                          Case{TRUE, ERROR_SUCCESS, nullptr, nullptr},
                           Case{FALSE, ERROR_SUCCESS, other, nullptr},
                           Case{FALSE, ERROR_INTERNET_CANNOT_CONNECT, other, nullptr},
                           Case{reinterpret_cast<DWORD_PTR>(request), ERROR_INTERNET_CONNECTION_ABORTED, request, nullptr},
