@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 
 namespace runtime {
@@ -15,6 +14,25 @@ constexpr int64_t kMsPerDay = 86400000;
 constexpr int64_t kEpochTo1970 = 25569;
 
 TDateTime (*testClock)() = nullptr;
+
+// Appends value in decimal, zero-padded to width characters with the sign
+// counted, as printf's "%0*lld" does; by hand, so that the program carries no
+// printf engine.
+void AppendPadded(std::string& text, int64_t value, int width) {
+    char digits[20];
+    int count = 0;
+    // Digit by digit from a negative value too, so that the smallest needs no negation.
+    for (int64_t rest = value; count == 0 || rest != 0; rest /= 10) {
+        const int digit = static_cast<int>(rest % 10);
+        digits[count++] = static_cast<char>('0' + (digit < 0 ? -digit : digit));
+    }
+    if (value < 0) {
+        text += '-';
+        --width;
+    }
+    text.append(width > count ? width - count : 0, '0');
+    while (count > 0) text += digits[--count];
+}
 
 // Days since 1970-01-01 of a date of the proleptic Gregorian calendar.
 int64_t DaysFromCivil(int64_t year, int month, int day) {
@@ -77,9 +95,13 @@ std::string DateTimeStamp(TDateTime value) {
     const int minute = static_cast<int>(msOfDay / 60000 % 60);
     const int second = static_cast<int>(msOfDay / 1000 % 60);
 
-    char text[64];
-    std::snprintf(text, sizeof text, "%04lld-%02d-%02d %02d\xB7%02d\xB7%02d", static_cast<long long>(year), month,
-                  day, hour, minute, second);
+    std::string text;
+    AppendPadded(text, year, 4);
+    AppendPadded(text += '-', month, 2);
+    AppendPadded(text += '-', day, 2);
+    AppendPadded(text += ' ', hour, 2);
+    AppendPadded(text += '\xB7', minute, 2);
+    AppendPadded(text += '\xB7', second, 2);
     return text;
 }
 

@@ -54,7 +54,13 @@ void TForm::Show() {
     UpdateWindow(hwnd_);
 }
 
-void TForm::Close() { Application->Terminate(); }
+void TForm::Close() {
+    if (Application->MainForm() == this) {
+        Application->Terminate();
+    } else {
+        ShowWindow(hwnd_, SW_HIDE);
+    }
+}
 
 void TForm::FollowClientSize() {
     RECT client{};

@@ -105,7 +105,9 @@ public:
         for (size_t i = 0; i < count; ++i) {
             switch (Below(6)) {
             case 0: lines.push_back(kHeaders[Below(kHeaders.size())]); break;
-            case 1: lines.push_back(kUnsafeEntries[Below(std::size(kUnsafeEntries))]); break;
+            case 1:
+                if (!kUnsafeEntries.empty()) lines.push_back(kUnsafeEntries[Below(kUnsafeEntries.size())]);
+                break;
             case 2: lines.push_back(""); break;
             case 3: lines.push_back(PrintableText()); break;
             default: lines.push_back(kSafeEntries[Below(kSafeEntries.size())]); break;

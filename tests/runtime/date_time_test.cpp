@@ -29,6 +29,9 @@ TEST(DateTimeStampTest, UsesTheMiddleDotByteWhateverTheLocale) {
         {EncodeDateTime(2024, 2, 29, 12, 0, 0, 0), "2024-02-29 12\xB7" "00\xB7" "00"},
         {EncodeDateTime(2000, 2, 29, 18, 30, 0, 0), "2000-02-29 18\xB7" "30\xB7" "00"},
         {0.5, "1899-12-30 12\xB7" "00\xB7" "00"},
+        // Years keep four digits at least, and never lose one.
+        {EncodeDateTime(987, 6, 5, 4, 3, 2, 0), "0987-06-05 04\xB7" "03\xB7" "02"},
+        {EncodeDateTime(12345, 1, 1, 0, 0, 0, 0), "12345-01-01 00\xB7" "00\xB7" "00"},
         // A value a hair below a whole second still shows that second.
         {42009.0 + (14 * 3600 + 3 * 60 + 27) / 86400.0 - 1e-10, "2015-01-05 14\xB7" "03\xB7" "27"},
     };
