@@ -8,6 +8,7 @@
 #include "runtime/narrow_text.h"
 #include "runtime/string_list.h"
 #include "tests/engine/unsafe_entries.h"
+#include "tests/support/expected_texts.h"
 #include "tests/support/fake_form.h"
 #include "tests/support/site.h"
 #include "tests/support/temp_folder.h"
@@ -278,7 +279,7 @@ TEST(ManifestFuzzRun, RefusedEntriesNeverReachTheSiteOrTheDisk) {
             EXPECT_TRUE(IsSafeManifestEntry(entry)) << "requested " << requests[r];
         }
         for (const std::string& message : form.Messages()) {
-            const std::string refused = "Недопустимый путь файла - ";
+            const std::string refused = expected::kEntryRefused;
             if (message.rfind(refused, 0) == 0) {
                 EXPECT_FALSE(IsSafeManifestEntry(message.substr(refused.size()))) << message;
             }

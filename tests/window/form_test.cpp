@@ -1,5 +1,6 @@
 #include "tests/window/window_fixture.h"
 
+#include "engine/activity_log.h"
 #include "runtime/date_time.h"
 #include "runtime/file_system.h"
 #include "tests/support/temp_folder.h"
@@ -478,10 +479,10 @@ TEST_F(WindowTest, LogPanelHoldsMoreThan21600LinesThenStartsAgain) {
     for (int i = 0; i < 21600; ++i) lines += "2015-01-05 14\xB7" "03\xB7" "27 (1250) - line " + std::to_string(i) + "\r\n";
     form->MemoInform.SetText(lines);
     ASSERT_EQ(form->LogLineCount(), 21600);
-    form->LogMessage("one more");
+    LogMessage(*form, "one more");
     EXPECT_EQ(form->LogLineCount(), 21601);
     EXPECT_EQ(MessageOf(LogLines().back()), "one more");
-    form->LogMessage("after the limit");
+    LogMessage(*form, "after the limit");
     EXPECT_EQ(form->LogLineCount(), 1);
     EXPECT_EQ(MessageOf(LogLines().at(0)), "after the limit");
 }
@@ -489,14 +490,14 @@ TEST_F(WindowTest, LogPanelHoldsMoreThan21600LinesThenStartsAgain) {
 TEST_F(WindowTest, LogPanelCountsLinesTheUserTypedOrPasted) {
     Start();
     form->ClearLog();
-    form->LogMessage("first");
+    LogMessage(*form, "first");
     // As a paste by the user would: at the end, without a final line break.
     HWND memo = form->MemoInform.Handle();
     int length = GetWindowTextLengthW(memo);
     SendMessageW(memo, EM_SETSEL, static_cast<WPARAM>(length), static_cast<LPARAM>(length));
     SendMessageW(memo, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(L"typed\r\nby hand"));
     EXPECT_EQ(form->LogLineCount(), 3);
-    form->LogMessage("second");
+    LogMessage(*form, "second");
     EXPECT_EQ(form->LogLineCount(), 4);
     EXPECT_EQ(LogLines().at(2), "by hand");
     EXPECT_EQ(MessageOf(LogLines().at(3)), "second");
