@@ -7,6 +7,8 @@
 #include "runtime/unique_handle.h"
 #include "tests/engine/unsafe_entries.h"
 #include "tests/support/fake_form.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/scoped_hook.h"
 #include "tests/support/site.h"
 #include "tests/support/temp_folder.h"
 
@@ -26,11 +28,6 @@ using Lines = std::vector<std::string>;
 
 const std::string kFetchFailed = "Ошибка при получении файла - ";
 
-std::string Slashes(std::string path) {
-    std::replace(path.begin(), path.end(), '\\', '/');
-    return path;
-}
-
 class InstallRunTest : public ::testing::Test {
 protected:
     InstallRunTest() {
@@ -39,9 +36,9 @@ protected:
         form.log = {"welcome text"};
     }
 
-    // Serves a file of the product at its entry (backslashes) below the site base.
+    // Serves a file of the product at its manifest entry.
     void PutFile(const std::string& entry, const std::string& body) const {
-        site.Put("Updates/Pelmar/" + Slashes(entry), body);
+        site.PutProduct("Pelmar", {{entry, body}});
     }
     void PutManifest(const std::string& text) const { PutFile("Resources\\Pelmar.ini", text); }
     // Entries fetched from the site, manifest first, as relative paths.
@@ -316,12 +313,11 @@ TEST_F(InstallRunTest, FirstLineCountsFromTheLastLogLineBeforeTheRun) {
     struct FixedClock {
         static TDateTime Now() { return EncodeDateTime(2024, 3, 1, 12, 0, 1, 500); }
     };
-    SetClockForTesting(&FixedClock::Now);
+    ScopedHook clock(SetClockForTesting, &FixedClock::Now);
     form.lastLogTime = EncodeDateTime(2024, 3, 1, 12, 0, 0, 0);
     form.siteHost = site.Host().substr(4);
 
     RunInstall(form);
-    SetClockForTesting(nullptr);
 
     ASSERT_EQ(form.log.size(), 2u);
     EXPECT_NE(form.log[0].find(" (1500) - Скачиваем файлы..."), std::string::npos) << form.log[0];

@@ -9,6 +9,7 @@
 #include "runtime/string_list.h"
 #include "tests/engine/unsafe_entries.h"
 #include "tests/support/fake_form.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/site.h"
 #include "tests/support/temp_folder.h"
 

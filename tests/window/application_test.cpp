@@ -1,5 +1,5 @@
 #include "runtime/exceptions.h"
-#include "tests/window/error_box.h"
+#include "tests/support/error_box.h"
 #include "tests/window/window_fixture.h"
 #include "ui/dispatch.h"
 #include "window/resource_ids.h"
