@@ -336,15 +336,19 @@ TEST_F(EndToEnd, CloseBoxDuringARunLetsTheRunFinishThenEnds) {
     auto installer = StartInstaller();
     ASSERT_TRUE(installer->SetFolder(dest_));
     ASSERT_TRUE(installer->SetRunFlag(false));
+    // Watching from before the press, a read is waiting at every look the
+    // program takes at its messages, the last one too.
+    LogWatcher watcher(*installer);
     installer->PressInstall();
 
     // The program file is in; the next one is still on its way.
-    std::vector<std::string> lines;
-    ASSERT_TRUE(installer->WaitForLogLine(
-        [&](const std::string& line) { return MessageOfLogLine(line) == dest_ + "\\" + kProductExe; }, kRunTimeoutMs,
-        &lines))
-        << Joined(lines);
-    LogWatcher watcher(*installer);
+    const auto programFileIn = [&] {
+        const std::vector<std::string> lines = watcher.Lines();
+        return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+            return MessageOfLogLine(line) == dest_ + "\\" + kProductExe;
+        });
+    };
+    ASSERT_TRUE(PollUntil(programFileIn, kRunTimeoutMs)) << Joined(watcher.Lines());
     installer->CloseByCloseBox();
 
     DWORD exitCode = 1;
