@@ -38,8 +38,21 @@ def tree(folder):
     return found
 
 
+def make_tree(folder, files):
+    """files: relative path ("/" between folders) -> bytes."""
+    for relative, data in files.items():
+        path = os.path.join(folder, *relative.split("/"))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+
+
+def run_publish(*args, **kwargs):
+    return subprocess.run([sys.executable, PUBLISH, *args], capture_output=True, text=True, timeout=120, **kwargs)
+
+
 def publish(*args):
-    result = subprocess.run([sys.executable, PUBLISH, *args], capture_output=True, text=True, timeout=120)
+    result = run_publish(*args)
     if result.returncode != 0:
         raise AssertionError("publish %s failed:\n%s%s" % (" ".join(args), result.stdout, result.stderr))
     return result
@@ -51,6 +64,8 @@ class KitTest(unittest.TestCase):
 
     def setUp(self):
         self.work = tempfile.mkdtemp(prefix="kit-", dir=ARGS.harness)
+        # nginx's workers run as an ordinary user, who must get through.
+        os.chmod(self.work, 0o755)
         self.addCleanup(shutil.rmtree, self.work, ignore_errors=True)
 
     def serve(self, site):
