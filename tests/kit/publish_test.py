@@ -246,8 +246,9 @@ class Check(unittest.TestCase):
         cls.site = os.path.join(cls.temp, "site")
         os.makedirs(cls.site)
         port_file = os.path.join(cls.temp, "port")
+        cls.requests = os.path.join(cls.temp, "requests.log")
         cls.server = subprocess.Popen([sys.executable, SITE_SERVER, "--root", cls.site, "--port", "0",
-                                       "--port-file", port_file],
+                                       "--port-file", port_file, "--log", cls.requests],
                                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         for _ in range(200):
             if os.path.exists(port_file):
@@ -348,6 +349,9 @@ class Check(unittest.TestCase):
         for entry in unsafe:
             with self.subTest(entry=entry):
                 self.assertRegex(result.stdout, "(?m)^%s: .*the installer refuses it as unsafe$" % re.escape(entry))
+        with open(self.requests, "rb") as f:
+            asked = [line for line in f.read().splitlines() if b"/Updates/Refusing/" in line]
+        self.assertEqual(asked, [b"/Updates/Refusing/Resources/Refusing.ini", b"/Updates/Refusing/Refusing.exe"])
 
     def manifest(self, product, entries):
         make_tree(self.site, {"Updates/%s/Resources/%s.ini" % (product, product):

@@ -216,8 +216,11 @@ def copy_file(source, target):
 def remove_tree(path):
     """Removes a folder the tool made; a failure is a warning, not a secret."""
     def failed(function, name, error):
-        note("warning: cannot remove %s: %s" % (shown(os.fsdecode(name)), error[1]))
-    shutil.rmtree(path, onerror=failed)
+        note("warning: cannot remove %s: %s" % (shown(os.fsdecode(name)), getattr(error, "strerror", error)))
+    if sys.version_info >= (3, 12):
+        shutil.rmtree(path, onexc=failed)
+    else:
+        shutil.rmtree(path, onerror=lambda function, name, info: failed(function, name, info[1]))
 
 
 RENAME_EXCHANGE = 2
