@@ -12,7 +12,7 @@ import sys
 import tempfile
 import unittest
 
-from kit_support import PUBLISH, ROOT, make_tree, run_publish, tree
+from kit_support import ROOT, make_tree, run_publish, run_publish_as_nobody, tree
 
 PROGRAM = b"MZ the product's program"
 PRODUCT = {"Pelmar.exe": PROGRAM, "a.txt": b"a", "Data/b.txt": b"b" * 3000, "Data/c.txt": b"c"}
@@ -45,29 +45,9 @@ sys.exit(cli.main(sys.argv[split + 1:]))
 """
 
 
-def parents(path):
-    path = os.path.realpath(path)
-    while path != os.path.dirname(path):
-        path = os.path.dirname(path)
-        yield path
-
-
 def run_with_steps(steps, *args):
     return subprocess.run([sys.executable, "-c", DRIVER, os.path.join(ROOT, "tools"), *steps, "--", *args],
                           capture_output=True, text=True, timeout=120)
-
-
-def as_nobody():
-    """For preexec_fn: the rest runs as an ordinary user (when this is root)."""
-    if os.geteuid() == 0:
-        os.setgroups([])
-        os.setgid(65534)
-        os.setuid(65534)
-
-
-# An interpreter an ordinary user may start (this one may sit in root's home).
-ORDINARY_PYTHON = next((p for p in (sys.executable, "/usr/bin/python3", "/usr/local/bin/python3")
-                        if os.geteuid() != 0 or all(os.stat(d).st_mode & 0o001 for d in parents(p))), None)
 
 
 def site_tree(site, product="Pelmar"):
@@ -89,10 +69,10 @@ class TempFolder(unittest.TestCase):
         return run_publish(self.product, "--product", "Pelmar", "--out", self.site, *more, **kwargs)
 
     def publish_as_nobody(self, *more):
-        if ORDINARY_PYTHON is None:
+        result = run_publish_as_nobody(self.product, "--product", "Pelmar", "--out", self.site, *more)
+        if result is None:
             self.skipTest("no Python that an ordinary user may start")
-        return subprocess.run([ORDINARY_PYTHON, PUBLISH, self.product, "--product", "Pelmar", "--out", self.site,
-                               *more], capture_output=True, text=True, timeout=120, preexec_fn=as_nobody)
+        return result
 
     def assertOneLineFailure(self, result, status=1):
         """Exit status, no traceback, and every line the tool's own."""

@@ -14,7 +14,7 @@ import threading
 import time
 import unittest
 
-from kit_support import PUBLISH, ROOT, make_tree, run_publish, tree
+from kit_support import PUBLISH, ROOT, make_tree, run_publish, run_publish_as_nobody, tree
 
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 from publishing import rules, shown  # noqa: E402
@@ -398,6 +398,26 @@ class Check(unittest.TestCase):
         self.assertEqual(result.stdout, "")
         self.assertEqual(result.stderr.splitlines(), ["publish: --against %s is not a folder"
                                                       % os.path.join(self.temp, "NoSuchFolder")])
+
+    def test_each_unreadable_file_or_folder_of_the_product_folder_is_named(self):
+        folder = self.published("Unreadable")
+        make_tree(folder, {"Private/notes.txt": b"n"})
+        # An ordinary user gets to the folder, but not into these.
+        for path in (self.temp, os.path.dirname(folder), folder):
+            os.chmod(path, 0o755)
+        for path in ("readme.txt", "Private", "Data"):
+            os.chmod(os.path.join(folder, path), 0)
+            self.addCleanup(os.chmod, os.path.join(folder, path), 0o755)
+        result = run_publish_as_nobody("--check", self.url, "--product", "Unreadable", "--against", folder)
+        if result is None:
+            self.skipTest("no Python that an ordinary user may start")
+        self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
+        for line in ("readme.txt: cannot be read in the product folder: Permission denied",
+                     "Data\\big.bin: cannot be read in the product folder: Permission denied",
+                     "Private: cannot be read in the product folder: Permission denied",
+                     "Data: cannot be read in the product folder: Permission denied"):
+            self.assertIn(line + "\n", result.stdout)
+        self.assertIn("would not install cleanly: 4 problems", result.stdout)
 
     def test_a_product_name_with_a_blank_is_fetched_as_the_installer_asks(self):
         folder = self.published("Blank Name")
