@@ -151,6 +151,14 @@ class KillPoints(TempFolder):
                 self.assertEqual(os.listdir(os.path.join(self.site, "Updates")), ["Pelmar"])
                 os.remove(os.path.join(self.product, "Data", "new.txt"))
 
+    @unittest.skipUnless(sys.platform.startswith("linux"), "Linux swaps two folders in one step")
+    def test_on_linux_the_live_site_is_never_renamed_away(self):
+        self.assertEqual(self.publish().returncode, 0)
+        make_tree(self.product, {"a.txt": b"version 2"})
+        result = run_with_steps(["rename@1=kill"], self.product, "--product", "Pelmar", "--out", self.site)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(site_tree(self.site)[b"a.txt"], b"version 2")
+
     def test_a_site_missing_after_a_kill_is_restored_before_anything_is_removed(self):
         self.assertEqual(self.publish().returncode, 0)
         old = site_tree(self.site)
