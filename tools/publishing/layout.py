@@ -205,8 +205,14 @@ def make_folders(path):
 
 
 def copy_file(source, target):
-    with open(source, "rb") as src, open(target, "wb") as dst:
-        shutil.copyfileobj(src, dst, 1 << 20)
+    """Copies source (a path, or the bytes themselves) to target, readable by
+    all; on the disk before the swap where no system-wide sync follows."""
+    with open(target, "wb") as dst:
+        if isinstance(source, bytes):
+            dst.write(source)
+        else:
+            with open(source, "rb") as src:
+                shutil.copyfileobj(src, dst, 1 << 20)
         if not hasattr(os, "sync"):
             dst.flush()
             os.fsync(dst.fileno())
@@ -316,17 +322,15 @@ def publish(folder, product, out, include=(), exclude=(), dry_run=False):
             target = site_path(staging, entry)
             make_folders(os.path.dirname(target))
             try:
-                if source is None:
-                    with open(target, "wb") as f:
-                        f.write(text)
-                    os.chmod(target, FILE_MODE)
-                else:
-                    copy_file(source, target)
+                copy_file(text if source is None else source, target)
             except OSError as error:
                 raise PublishError("cannot lay out %s: %s; the site is as it was"
                                    % (shown(entry), error.strerror)) from error
         if hasattr(os, "sync"):
             os.sync()  # the new site on the disk before it goes live
+        # Where two folders cannot be swapped in one step (Windows, some file
+        # systems) the site is missing between the two renames; a run killed
+        # there is undone by the next one (recover).
         if os.path.isdir(base) and exchange(staging, base):
             old, staging = staging, None
         else:
