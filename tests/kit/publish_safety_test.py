@@ -20,17 +20,17 @@ MANIFEST = b"Resources/Pelmar.ini"
 
 # Runs the command line with some of the tool's steps replaced, as a kill or
 # a Ctrl-C at that moment would: each NAME@N=ACTION replaces the function
-# NAME of the lay-out (or of os) and acts at its Nth call: kill (SIGKILL),
+# NAME of the site folder's code (or of os) and acts at its Nth call: kill (SIGKILL),
 # interrupt (KeyboardInterrupt), refuse (returns False from then on).
 DRIVER = r"""
 import os, signal, sys
 sys.path.insert(0, sys.argv[1])
-from publishing import cli, layout
+from publishing import cli, site_folder
 split = sys.argv.index("--")
 for spec in sys.argv[2:split]:
     name, rest = spec.split("@")
     nth, action = rest.split("=")
-    owner = layout if hasattr(layout, name) else os
+    owner = site_folder if hasattr(site_folder, name) else os
     def hooked(*args, _original=getattr(owner, name), _nth=int(nth), _action=action, _calls=[0], **kwargs):
         _calls[0] += 1
         if _calls[0] >= _nth and _action == "refuse":

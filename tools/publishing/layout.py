@@ -1,44 +1,16 @@
-"""The site folder laid out from the product's folder: every file under its
-entry, the manifest listing them, swapped in whole beside the rest of the
-site so that a web server always finds the old site or the new one."""
-import ctypes
-import ctypes.util
+"""What goes on the site: the product's files, each under its entry, what
+is left out or refused and why, and the manifest that lists them."""
 import fnmatch
 import os
-import shutil
-import sys
-import tempfile
 
-from . import PublishError, shown
+from . import PublishError, note, shown
 from .rules import (CODE_PAGE, DOWNLOAD_LIMIT, LONG_ENTRY, PATH_LIMIT, entry_faults, manifest_entry, manifest_lines,
                     path_fault, program_entry, update_files, windows_upper)
+from .site_folder import replace_site, site_path
 
 # Left out unless --include names them: version control, and what desktops
 # and editors leave behind. Matched against each file and folder name.
 LEFT_OUT = (".*", "CVS", "Thumbs.db", "ehthumbs.db", "desktop.ini", "~$*", "*~")
-# A web server runs as a user of its own: whatever the source's modes, the
-# site is readable by everyone.
-FILE_MODE, FOLDER_MODE = 0o644, 0o755
-
-
-def note(text):
-    print("publish: " + text, file=sys.stderr)
-
-
-def site_name(segment):
-    """The name a web server looks up for a segment the installer asks for:
-    on Linux and macOS its code page 1251 bytes."""
-    if os.name == "nt":
-        return segment
-    return segment.encode(CODE_PAGE)
-
-
-def site_path(folder, entry):
-    """Where entry lies below the site folder folder (the maker's own path,
-    kept as it is)."""
-    if os.name == "nt":
-        return os.path.join(folder, *entry.split("\\"))
-    return os.path.join(os.fsencode(folder), *(site_name(s) for s in entry.split("\\")))
 
 
 def under(path, folder):
@@ -195,78 +167,6 @@ def published_entries(base, manifest):
         return []
 
 
-def make_folders(path):
-    """Makes path and its missing parents, each readable by all."""
-    if os.path.isdir(path):
-        return
-    make_folders(os.path.dirname(path))
-    os.mkdir(path)
-    os.chmod(path, FOLDER_MODE)
-
-
-def copy_file(source, target):
-    """Copies source (a path, or the bytes themselves) to target, readable by
-    all; on the disk before the swap where no system-wide sync follows."""
-    with open(target, "wb") as dst:
-        if isinstance(source, bytes):
-            dst.write(source)
-        else:
-            with open(source, "rb") as src:
-                shutil.copyfileobj(src, dst, 1 << 20)
-        if not hasattr(os, "sync"):
-            dst.flush()
-            os.fsync(dst.fileno())
-    os.chmod(target, FILE_MODE)
-
-
-def remove_tree(path):
-    """Removes a folder the tool made; a failure is a warning, not a secret."""
-    def failed(function, name, error):
-        note("warning: cannot remove %s: %s" % (shown(os.fsdecode(name)), getattr(error, "strerror", error)))
-    if sys.version_info >= (3, 12):
-        shutil.rmtree(path, onexc=failed)
-    else:
-        shutil.rmtree(path, onerror=lambda function, name, info: failed(function, name, info[1]))
-
-
-RENAME_EXCHANGE = 2
-
-
-def exchange(a, b):
-    """Swaps the folders a and b in one step where the system can (Linux's
-    renameat2); False where it cannot."""
-    if not sys.platform.startswith("linux"):
-        return False
-    try:
-        libc = ctypes.CDLL(ctypes.util.find_library("c") or None, use_errno=True)
-        renameat2 = libc.renameat2
-    except (OSError, AttributeError):
-        return False
-    at_cwd = -100
-    if renameat2(at_cwd, os.fsencode(a), at_cwd, os.fsencode(b), RENAME_EXCHANGE) == 0:
-        return True
-    code = ctypes.get_errno()
-    if code in (22, 38, 95):  # EINVAL, ENOSYS, EOPNOTSUPP: not on this file system
-        return False
-    raise OSError(code, os.strerror(code), a)
-
-
-def recover(updates, product, base):
-    """Undoes what an interrupted run left: a live site missing between the
-    two renames of the swap is put back from the old one, and only then is
-    the rest removed."""
-    leftovers = sorted(os.path.join(updates, name) for name in os.listdir(updates)
-                       if name.startswith((".%s.new-" % product, ".%s.old-" % product)))
-    if not os.path.lexists(base):
-        for old in leftovers:
-            if os.path.basename(old).startswith(".%s.old-" % product) and os.path.isdir(os.path.join(old, product)):
-                os.rename(os.path.join(old, product), base)
-                note("note: %s was missing after an interrupted run: the previous site is back" % base)
-                break
-    for leftover in leftovers:
-        remove_tree(leftover)
-
-
 def publish(folder, product, out, include=(), exclude=(), dry_run=False):
     """Lays out out/Updates/product/ from folder; returns the line that says
     what was laid out. On any failure the site is as it was."""
@@ -310,43 +210,5 @@ def publish(folder, product, out, include=(), exclude=(), dry_run=False):
             print(shown(line))
         return "dry run, nothing written: %s would get %d files, %d bytes" % (base, len(files) + 1, total)
 
-    make_folders(os.path.abspath(updates))
-    recover(updates, product, base)
-    # Laid out beside the old site and swapped in, so that a failure or a
-    # kill leaves the previous site as it was.
-    staging = tempfile.mkdtemp(prefix=".%s.new-" % product, dir=updates)
-    old = None
-    try:
-        os.chmod(staging, FOLDER_MODE)
-        for entry, source in files + [(manifest, None)]:
-            target = site_path(staging, entry)
-            make_folders(os.path.dirname(target))
-            try:
-                copy_file(text if source is None else source, target)
-            except OSError as error:
-                raise PublishError("cannot lay out %s: %s; the site is as it was"
-                                   % (shown(entry), error.strerror)) from error
-        if hasattr(os, "sync"):
-            os.sync()  # the new site on the disk before it goes live
-        # Where two folders cannot be swapped in one step (Windows, some file
-        # systems) the site is missing between the two renames; a run killed
-        # there is undone by the next one (recover).
-        if os.path.isdir(base) and exchange(staging, base):
-            old, staging = staging, None
-        else:
-            if os.path.lexists(base):
-                old = tempfile.mkdtemp(prefix=".%s.old-" % product, dir=updates)
-                os.rename(base, os.path.join(old, product))
-            try:
-                os.rename(staging, base)
-            except OSError:
-                if old is not None:
-                    os.rename(os.path.join(old, product), base)
-                raise
-            staging = None
-    finally:
-        if staging is not None:
-            remove_tree(staging)
-    if old is not None:
-        remove_tree(old)
+    replace_site(updates, product, files + [(manifest, text)])
     return "%s: %d files, %d bytes, the manifest %s" % (base, len(files) + 1, total, manifest)
