@@ -230,6 +230,22 @@ class Errors(TempFolder):
                 self.assertEqual(tree(self.site), before)
                 self.assertEqual(os.listdir(os.path.join(self.site, "Updates")), ["Pelmar"])
 
+    def test_a_full_disk_is_one_line_and_the_old_site_stays(self):
+        disk = os.environ.get("SMALL_DISK", "")
+        if not disk or not os.path.ismount(disk):
+            self.skipTest("no small disk mounted (SMALL_DISK; mounting needs root)")
+        self.site = tempfile.mkdtemp(prefix="site-", dir=disk)
+        self.addCleanup(shutil.rmtree, self.site, ignore_errors=True)
+        self.assertEqual(self.publish().returncode, 0)
+        before = tree(self.site)
+        make_tree(self.product, {"Data/big.bin": b"x" * (2 << 20)})
+        result = self.publish()
+        self.assertOneLineFailure(result)
+        self.assertIn("publish: cannot lay out Data\\big.bin: No space left on device; the site is as it was",
+                      result.stderr)
+        self.assertEqual(tree(self.site), before)
+        self.assertEqual(os.listdir(os.path.join(self.site, "Updates")), ["Pelmar"])
+
     def test_ctrl_c_while_laying_out_is_one_line_and_the_old_site_stays(self):
         self.assertEqual(self.publish().returncode, 0)
         before = tree(self.site)
