@@ -21,7 +21,7 @@ MANIFEST = b"Resources/Pelmar.ini"
 # Runs the command line with some of the tool's steps replaced, as a kill or
 # a Ctrl-C at that moment would: each NAME@N=ACTION replaces the function
 # NAME of the site folder's code (or of os) and acts at its Nth call: kill (SIGKILL),
-# interrupt (KeyboardInterrupt), refuse (returns False from then on).
+# interrupt (SIGINT, as Ctrl-C sends), refuse (returns False from then on).
 DRIVER = r"""
 import os, signal, sys
 sys.path.insert(0, sys.argv[1])
@@ -38,7 +38,7 @@ for spec in sys.argv[2:split]:
         if _calls[0] == _nth and _action == "kill":
             os.kill(os.getpid(), signal.SIGKILL)
         if _calls[0] == _nth and _action == "interrupt":
-            raise KeyboardInterrupt
+            os.kill(os.getpid(), signal.SIGINT)
         return _original(*args, **kwargs)
     setattr(owner, name, hooked)
 sys.exit(cli.main(sys.argv[split + 1:]))
