@@ -321,7 +321,7 @@ class LeftOutOrRefused(TempFolder):
                     continue
                 self.assertEqual(result.returncode, 0, result.stderr)
                 with open(os.path.join(self.site, "Updates", "Pelmar", "Resources", "Pelmar.ini"), "rb") as f:
-                    entries = f.read().decode("cp1251").split("\r\n")[2:-1]
+                    entries = f.read().decode("cp1251").split("\r\n[FileHashes]\r\n")[0].split("\r\n")[2:]
                 self.assertEqual(sorted(entries), sorted(["Pelmar.exe", "a.txt", "Data\\b.txt", "Data\\c.txt"] + listed))
 
     def test_a_product_name_in_another_letter_case_than_the_program_is_refused(self):

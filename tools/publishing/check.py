@@ -225,7 +225,8 @@ def check(url, product, against=None, timeout=30, key=None):
             say("%s: has no [FileHashes] section: the installer fetches every file unchecked" % manifest)
     elif hashes[1]:
         report(manifest, "has %d malformed [FileHashes] line%s (not ENTRY=SIZE SHA-256, or an entry given twice), "
-                         "the first %s: the installer checks none of their files"
+                         "the first %s: installers built with a key refuse the site, the others fetch their "
+                         "files unchecked"
                          % (len(hashes[1]), "" if len(hashes[1]) == 1 else "s", shown(hashes[1][0])))
 
     listed = [e for e in entries if not e.startswith(manifest)]
@@ -256,7 +257,7 @@ def check(url, product, against=None, timeout=30, key=None):
         if fault is None and hashes is not None:
             if entry in hashes[0]:
                 fault = hash_fault(received, digest.hexdigest(), hashes[0][entry])
-            else:
+            elif entry not in {line.rpartition("=")[0] for line in hashes[1]}:
                 fault = ("has no [FileHashes] line: installers built with a key refuse the site, the others fetch "
                          "it unchecked")
         if fault is None and against:
