@@ -263,6 +263,12 @@ class Errors(TempFolder):
          1, "is not a folder"),
         ("against without check", lambda t: (t.product, "--product", "Pelmar", "--out", t.site, "--against", "x"),
          2, "--against goes with --check"),
+        ("key without check", lambda t: (t.product, "--product", "Pelmar", "--out", t.site, "--key", "x.pem"),
+         2, "--key goes with --check (a signature is made with --sign-key)"),
+        ("sign-key or release with check", lambda t: ("--check", "http://127.0.0.1:9", "--product", "Pelmar",
+                                                      "--sign-key", "x.pem", "--release", "2"),
+         2, "--check takes no PRODUCT_FOLDER, --out, --include, --exclude, --dry-run, --release, --force or "
+            "--sign-key"),
         ("no out", lambda t: (t.product, "--product", "Pelmar"), 2, "PRODUCT_FOLDER and --out are needed"),
         ("an option it does not know", lambda t: ("--product", "Pelmar", "--colour"), 2, "unrecognized arguments"),
     ]

@@ -170,8 +170,10 @@ def main(argv=None):
         if args.timeout <= 0:
             parser.error("--timeout takes a number of seconds above 0")
     else:
-        if args.against or args.key:
-            parser.error("--against and --key go with --check (a signature is made with --sign-key)")
+        if args.against:
+            parser.error("--against goes with --check")
+        if args.key:
+            parser.error("--key goes with --check (a signature is made with --sign-key)")
         if not args.folder or not args.out:
             parser.error("PRODUCT_FOLDER and --out are needed to publish")
     try:

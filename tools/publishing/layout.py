@@ -269,7 +269,7 @@ def publish(folder, product, out, include=(), exclude=(), dry_run=False, release
         return [(manifest, text(number)), (manifest + ".sig", signature)]
 
     if dry_run:
-        for entry in entries[1:]:
+        for entry in entries:
             print(shown(entry))
         manifest_and_signature({entry: file_digest(source) for entry, source in files})
         return "dry run, nothing written: %s would get %d files, %d bytes, release %d" % (
