@@ -184,9 +184,9 @@ class Published:
 
 
 def release_for(manifest, before, release):
-    """The release number for the manifest (bytes without a [Release]
-    number: a function of the number): release if given, else the site's
-    number when the manifest is as it was, and one more otherwise."""
+    """The release number: release if given, else the site's number (before)
+    when the manifest would be as it was, and one more otherwise. manifest
+    gives the manifest's bytes for a number."""
     if release is not None:
         if before.release == release and manifest(release) != before.manifest:
             note("note: release %d is the site's present number, and the files changed: installers that have "
