@@ -15,6 +15,8 @@ namespace engine {
 
 namespace {
 
+bool writeFailsForTesting = false;
+
 // Each read is a round trip through the HTTP client that costs far more than
 // copying the bytes (about 0.2 ms under Wine): few large reads keep a fast link
 // fast. A body announced as small gets a small block, so that the many small
@@ -73,12 +75,17 @@ long long CopyBody(TimedFetch& fetch, HANDLE file) {
         if (received == 0) return total;
         if (total + received > kDownloadByteLimit) return -1;
         DWORD written = 0;
-        if (!WriteFile(file, fetch.Block(), received, &written, nullptr) || written != received) return -1;
+        if (writeFailsForTesting || !WriteFile(file, fetch.Block(), received, &written, nullptr) ||
+            written != received) {
+            return -1;
+        }
         total += received;
     }
 }
 
 }  // namespace
+
+void SetWriteFailureForTesting(bool fail) { writeFailsForTesting = fail; }
 
 int DownloadFile(InstallerForm& form, const std::string& url, const std::string& localPath) {
     if (url.empty() || localPath.empty()) return kDownloadEmpty;

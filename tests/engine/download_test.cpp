@@ -134,13 +134,24 @@ TEST_P(DownloadFileFailureTest, LeavesTheTargetAsItWas) {
     if (fetch.body != "<missing>") site.Put("file.bin", fetch.body);
     if (*fetch.fault) site.Fault("file.bin", fetch.fault);
     const std::string local = temp / "file.bin";
+    // A silent site is given up at the limit, long before the site itself
+    // would drop the connection (after a minute).
+    const bool stalls = std::string(fetch.fault).find("stall") != std::string::npos;
+    const auto fetchFile = [&] {
+        const ULONGLONG start = GetTickCount64();
+        const int result = DownloadFile(form, site.Url("file.bin"), local);
+        if (stalls) {
+            EXPECT_LE(GetTickCount64() - start, 3u * kShortTimeoutMs) << "the limit did not end the fetch";
+        }
+        return result;
+    };
 
-    EXPECT_EQ(DownloadFile(form, site.Url("file.bin"), local), fetch.result);
+    EXPECT_EQ(fetchFile(), fetch.result);
     EXPECT_TRUE(FolderNames(temp.Path()).empty());
 
     const std::string old = Body(777);
     WriteFileBytes(local, old);
-    EXPECT_EQ(DownloadFile(form, site.Url("file.bin"), local), fetch.result);
+    EXPECT_EQ(fetchFile(), fetch.result);
     EXPECT_EQ(ReadFileBytes(local), old);
     EXPECT_EQ(FolderNames(temp.Path()), std::vector<std::string>{"file.bin"});
     EXPECT_TRUE(form.log.empty());
@@ -175,14 +186,15 @@ TEST_F(DownloadFileTest, NothingListeningIsNotOpened) {
 }
 
 TEST_F(DownloadFileTest, SlowSiteThatKeepsSendingIsNotCutOff) {
-    // 30 pieces 100 ms apart: three times the limit in all, never silent for long.
-    ScopedHook timeout(SetTransferTimeoutForTesting, kShortTimeoutMs);
-    const std::string body = Body(300);
+    // 40 pieces 100 ms apart: twice the limit in all, never silent for more
+    // than a twentieth of it, so that a busy machine's pause does not cut it off.
+    ScopedHook timeout(SetTransferTimeoutForTesting, 2 * kShortTimeoutMs);
+    const std::string body = Body(400);
     site.Put("slow.bin", body);
     site.Fault("slow.bin", "trickle 10");
     const std::string local = temp / "slow.bin";
 
-    EXPECT_EQ(DownloadFile(form, site.Url("slow.bin"), local), 300);
+    EXPECT_EQ(DownloadFile(form, site.Url("slow.bin"), local), 400);
     EXPECT_EQ(ReadFileBytes(local), body);
     EXPECT_EQ(FolderNames(temp.Path()), std::vector<std::string>{"slow.bin"});
 }
@@ -298,6 +310,21 @@ TEST_F(DownloadFileTest, FullDiskFailsAndKeepsTheOldFile) {
     EXPECT_EQ(ReadFileBytes(local), old);
     EXPECT_EQ(FolderNames(folder), std::vector<std::string>{"file.bin"});
     RemoveTree(folder);
+}
+
+// The same failure wherever no small disk can be mounted: each write of the
+// body into the partial file fails.
+TEST_F(DownloadFileTest, FailedWriteFailsAndKeepsTheOldFile) {
+    ScopedHook writeFails(SetWriteFailureForTesting, true);
+    const std::string local = temp / "file.bin";
+    const std::string old = Body(100000);
+    WriteFileBytes(local, old);
+    site.Put("big.bin", Body(200000));
+
+    EXPECT_EQ(DownloadFile(form, site.Url("big.bin"), local), kDownloadIncomplete);
+    EXPECT_EQ(ReadFileBytes(local), old);
+    EXPECT_EQ(FolderNames(temp.Path()), std::vector<std::string>{"file.bin"});
+    EXPECT_TRUE(form.log.empty());
 }
 
 TEST_F(DownloadFileTest, TargetOpenElsewhereCannotBeCreated) {
@@ -436,8 +463,7 @@ struct FetchSequence {
 
 class DownloadFileSequenceTest : public DownloadFileTest, public ::testing::WithParamInterface<FetchSequence> {
 protected:
-    DownloadFileSequenceTest() { SetTransferTimeoutForTesting(kShortTimeoutMs); }
-    ~DownloadFileSequenceTest() override { SetTransferTimeoutForTesting(0); }
+    ScopedHook timeout{SetTransferTimeoutForTesting, kShortTimeoutMs};
 };
 
 TEST_P(DownloadFileSequenceTest, EachStalledFetchEndsAtTheLimitAndTheLastSucceeds) {
