@@ -16,6 +16,7 @@ namespace engine {
 namespace {
 
 bool writeFailsForTesting = false;
+long long copyLimitForTesting = 0;
 
 // Each read is a round trip through the HTTP client that costs far more than
 // copying the bytes (about 0.2 ms under Wine): few large reads keep a fast link
@@ -73,7 +74,7 @@ long long CopyBody(TimedFetch& fetch, HANDLE file) {
         // A dropped connection also ends with 0 bytes: the caller compares the length.
         if (fetch.Read(received) != Step::Done) return -1;
         if (received == 0) return total;
-        if (total + received > kDownloadByteLimit) return -1;
+        if (total + received > (copyLimitForTesting > 0 ? copyLimitForTesting : kDownloadByteLimit)) return -1;
         DWORD written = 0;
         if (writeFailsForTesting || !WriteFile(file, fetch.Block(), received, &written, nullptr) ||
             written != received) {
@@ -86,6 +87,7 @@ long long CopyBody(TimedFetch& fetch, HANDLE file) {
 }  // namespace
 
 void SetWriteFailureForTesting(bool fail) { writeFailsForTesting = fail; }
+void SetCopyLimitForTesting(long long bytes) { copyLimitForTesting = bytes; }
 
 int DownloadFile(InstallerForm& form, const std::string& url, const std::string& localPath) {
     if (url.empty() || localPath.empty()) return kDownloadEmpty;

@@ -25,6 +25,9 @@ constexpr int kTransferTimeoutMs = 30000;
 // Tests shorten the limit; 0 restores kTransferTimeoutMs.
 void SetTransferTimeoutForTesting(int milliseconds);
 
+// Tests lower the copy limit for bodies sent without a Content-Length; 0
+// restores kDownloadByteLimit.
+void SetCopyLimitForTesting(long long bytes);
 // Tests make every write of a body fail, as on a full disk; false restores
 // the real writes.
 void SetWriteFailureForTesting(bool fail);

@@ -178,6 +178,31 @@ INSTANTIATE_TEST_SUITE_P(
                       FailedFetch{"EmptyCloseDelimitedBody", "", "close", kDownloadEmpty}),
     [](const ::testing::TestParamInfo<FailedFetch>& info) { return std::string(info.param.name); });
 
+// A body that announces no length is copied up to the limit and no further:
+// one byte past it fails the fetch and leaves the target as it was.
+TEST_F(DownloadFileTest, UnannouncedBodyPastTheCopyLimitFails) {
+    constexpr long long kLimit = 100000;
+    ScopedHook limit(SetCopyLimitForTesting, kLimit);
+    struct Case {
+        const char* fault;
+        size_t size;
+        int result;
+    };
+    for (const Case& c : {Case{"close", kLimit, static_cast<int>(kLimit)}, Case{"close", kLimit + 1, kDownloadIncomplete},
+                          Case{"close", 3 * kLimit, kDownloadIncomplete}, Case{"chunked", kLimit, static_cast<int>(kLimit)},
+                          Case{"chunked", kLimit + 1, kDownloadIncomplete}}) {
+        SCOPED_TRACE(std::string(c.fault) + " " + std::to_string(c.size));
+        site.Put("big.bin", Body(c.size));
+        site.Fault("big.bin", c.fault);
+        const std::string local = temp / "big.bin";
+        WriteFileBytes(local, "old");
+
+        EXPECT_EQ(DownloadFile(form, site.Url("big.bin"), local), c.result);
+        EXPECT_EQ(ReadFileBytes(local), c.result > 0 ? Body(c.size) : "old");
+        EXPECT_EQ(FolderNames(temp.Path()), std::vector<std::string>{"big.bin"});
+    }
+}
+
 TEST_F(DownloadFileTest, NothingListeningIsNotOpened) {
     // The discard port: nothing serves it here, so the connection is refused.
     const std::string url = "http://127.0.0.1:9/x.txt";
