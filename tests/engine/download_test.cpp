@@ -203,6 +203,22 @@ TEST_F(DownloadFileTest, UnannouncedBodyPastTheCopyLimitFails) {
     }
 }
 
+// A fetch names no program: its user agent is there and empty.
+TEST_F(DownloadFileTest, RequestCarriesAnEmptyUserAgent) {
+    site.Put("x.txt", "x");
+    ASSERT_EQ(DownloadFile(form, site.Url("x.txt"), temp / "x.txt"), 1);
+
+    const std::vector<std::vector<std::string>> requests = site.RequestHeaders();
+    ASSERT_EQ(requests.size(), 1u);
+    const std::vector<std::string>& headers = requests[0];
+    EXPECT_EQ(std::count_if(headers.begin(), headers.end(),
+                            [](const std::string& header) { return header.rfind("User-Agent:", 0) == 0; }),
+              1)
+        << ::testing::PrintToString(headers);
+    EXPECT_NE(std::find(headers.begin(), headers.end(), "User-Agent: "), headers.end())
+        << ::testing::PrintToString(headers);
+}
+
 TEST_F(DownloadFileTest, NothingListeningIsNotOpened) {
     // The discard port: nothing serves it here, so the connection is refused.
     const std::string url = "http://127.0.0.1:9/x.txt";
