@@ -15,6 +15,9 @@ namespace engine {
 
 namespace {
 
+bool writeFailsForTesting = false;
+long long copyLimitForTesting = 0;
+
 // Each read is a round trip through the HTTP client that costs far more than
 // copying the bytes (about 0.2 ms under Wine): few large reads keep a fast link
 // fast. A body announced as small gets a small block, so that the many small
@@ -71,14 +74,20 @@ long long CopyBody(TimedFetch& fetch, HANDLE file) {
         // A dropped connection also ends with 0 bytes: the caller compares the length.
         if (fetch.Read(received) != Step::Done) return -1;
         if (received == 0) return total;
-        if (total + received > kDownloadByteLimit) return -1;
+        if (total + received > (copyLimitForTesting > 0 ? copyLimitForTesting : kDownloadByteLimit)) return -1;
         DWORD written = 0;
-        if (!WriteFile(file, fetch.Block(), received, &written, nullptr) || written != received) return -1;
+        if (writeFailsForTesting || !WriteFile(file, fetch.Block(), received, &written, nullptr) ||
+            written != received) {
+            return -1;
+        }
         total += received;
     }
 }
 
 }  // namespace
+
+void SetWriteFailureForTesting(bool fail) { writeFailsForTesting = fail; }
+void SetCopyLimitForTesting(long long bytes) { copyLimitForTesting = bytes; }
 
 int DownloadFile(InstallerForm& form, const std::string& url, const std::string& localPath) {
     if (url.empty() || localPath.empty()) return kDownloadEmpty;

@@ -25,6 +25,13 @@ constexpr int kTransferTimeoutMs = 30000;
 // Tests shorten the limit; 0 restores kTransferTimeoutMs.
 void SetTransferTimeoutForTesting(int milliseconds);
 
+// Tests lower the copy limit for bodies sent without a Content-Length; 0
+// restores kDownloadByteLimit.
+void SetCopyLimitForTesting(long long bytes);
+// Tests make every write of a body fail, as on a full disk; false restores
+// the real writes.
+void SetWriteFailureForTesting(bool fail);
+
 // Copies the body of url into localPath and returns its byte count, or a
 // result above. The body goes to PartialPathFor(localPath), which replaces the
 // target only when it is complete: on any failure (a site silent for longer

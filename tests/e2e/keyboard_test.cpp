@@ -219,6 +219,8 @@ TEST_F(KeyboardTest, KeysWorkWhileARunLetsMessagesThroughAndAltF4ThenOnlyQueuesT
     ASSERT_TRUE(PollUntil([&] { return requested("first.txt"); }, kWaitMs));
     PressAndExpectFocus("Tab", installer.CancelButton());
     ASSERT_TRUE(PollUntil([&] { return requested("second.txt"); }, kWaitMs));
+    // The second file takes two seconds: the keys land in the run.
+    ASSERT_FALSE(requested("third.txt")) << "the run ended before the close";
     ASSERT_TRUE(PressKeys("alt+F4"));
     // The run goes on to its end (the third file is missing), then the program ends.
     DWORD code = 1;

@@ -134,13 +134,24 @@ TEST_P(DownloadFileFailureTest, LeavesTheTargetAsItWas) {
     if (fetch.body != "<missing>") site.Put("file.bin", fetch.body);
     if (*fetch.fault) site.Fault("file.bin", fetch.fault);
     const std::string local = temp / "file.bin";
+    // A silent site is given up at the limit, long before the site itself
+    // would drop the connection (after a minute).
+    const bool stalls = std::string(fetch.fault).find("stall") != std::string::npos;
+    const auto fetchFile = [&] {
+        const ULONGLONG start = GetTickCount64();
+        const int result = DownloadFile(form, site.Url("file.bin"), local);
+        if (stalls) {
+            EXPECT_LE(GetTickCount64() - start, 3u * kShortTimeoutMs) << "the limit did not end the fetch";
+        }
+        return result;
+    };
 
-    EXPECT_EQ(DownloadFile(form, site.Url("file.bin"), local), fetch.result);
+    EXPECT_EQ(fetchFile(), fetch.result);
     EXPECT_TRUE(FolderNames(temp.Path()).empty());
 
     const std::string old = Body(777);
     WriteFileBytes(local, old);
-    EXPECT_EQ(DownloadFile(form, site.Url("file.bin"), local), fetch.result);
+    EXPECT_EQ(fetchFile(), fetch.result);
     EXPECT_EQ(ReadFileBytes(local), old);
     EXPECT_EQ(FolderNames(temp.Path()), std::vector<std::string>{"file.bin"});
     EXPECT_TRUE(form.log.empty());
@@ -167,6 +178,47 @@ INSTANTIATE_TEST_SUITE_P(
                       FailedFetch{"EmptyCloseDelimitedBody", "", "close", kDownloadEmpty}),
     [](const ::testing::TestParamInfo<FailedFetch>& info) { return std::string(info.param.name); });
 
+// A body that announces no length is copied up to the limit and no further:
+// one byte past it fails the fetch and leaves the target as it was.
+TEST_F(DownloadFileTest, UnannouncedBodyPastTheCopyLimitFails) {
+    constexpr long long kLimit = 100000;
+    ScopedHook limit(SetCopyLimitForTesting, kLimit);
+    struct Case {
+        const char* fault;
+        size_t size;
+        int result;
+    };
+    for (const Case& c : {Case{"close", kLimit, static_cast<int>(kLimit)}, Case{"close", kLimit + 1, kDownloadIncomplete},
+                          Case{"close", 3 * kLimit, kDownloadIncomplete}, Case{"chunked", kLimit, static_cast<int>(kLimit)},
+                          Case{"chunked", kLimit + 1, kDownloadIncomplete}}) {
+        SCOPED_TRACE(std::string(c.fault) + " " + std::to_string(c.size));
+        site.Put("big.bin", Body(c.size));
+        site.Fault("big.bin", c.fault);
+        const std::string local = temp / "big.bin";
+        WriteFileBytes(local, "old");
+
+        EXPECT_EQ(DownloadFile(form, site.Url("big.bin"), local), c.result);
+        EXPECT_EQ(ReadFileBytes(local), c.result > 0 ? Body(c.size) : "old");
+        EXPECT_EQ(FolderNames(temp.Path()), std::vector<std::string>{"big.bin"});
+    }
+}
+
+// A fetch names no program: its user agent is there and empty.
+TEST_F(DownloadFileTest, RequestCarriesAnEmptyUserAgent) {
+    site.Put("x.txt", "x");
+    ASSERT_EQ(DownloadFile(form, site.Url("x.txt"), temp / "x.txt"), 1);
+
+    const std::vector<std::vector<std::string>> requests = site.RequestHeaders();
+    ASSERT_EQ(requests.size(), 1u);
+    const std::vector<std::string>& headers = requests[0];
+    EXPECT_EQ(std::count_if(headers.begin(), headers.end(),
+                            [](const std::string& header) { return header.rfind("User-Agent:", 0) == 0; }),
+              1)
+        << ::testing::PrintToString(headers);
+    EXPECT_NE(std::find(headers.begin(), headers.end(), "User-Agent: "), headers.end())
+        << ::testing::PrintToString(headers);
+}
+
 TEST_F(DownloadFileTest, NothingListeningIsNotOpened) {
     // The discard port: nothing serves it here, so the connection is refused.
     const std::string url = "http://127.0.0.1:9/x.txt";
@@ -175,14 +227,15 @@ TEST_F(DownloadFileTest, NothingListeningIsNotOpened) {
 }
 
 TEST_F(DownloadFileTest, SlowSiteThatKeepsSendingIsNotCutOff) {
-    // 30 pieces 100 ms apart: three times the limit in all, never silent for long.
-    ScopedHook timeout(SetTransferTimeoutForTesting, kShortTimeoutMs);
-    const std::string body = Body(300);
+    // 40 pieces 100 ms apart: twice the limit in all, never silent for more
+    // than a twentieth of it, so that a busy machine's pause does not cut it off.
+    ScopedHook timeout(SetTransferTimeoutForTesting, 2 * kShortTimeoutMs);
+    const std::string body = Body(400);
     site.Put("slow.bin", body);
     site.Fault("slow.bin", "trickle 10");
     const std::string local = temp / "slow.bin";
 
-    EXPECT_EQ(DownloadFile(form, site.Url("slow.bin"), local), 300);
+    EXPECT_EQ(DownloadFile(form, site.Url("slow.bin"), local), 400);
     EXPECT_EQ(ReadFileBytes(local), body);
     EXPECT_EQ(FolderNames(temp.Path()), std::vector<std::string>{"slow.bin"});
 }
@@ -298,6 +351,21 @@ TEST_F(DownloadFileTest, FullDiskFailsAndKeepsTheOldFile) {
     EXPECT_EQ(ReadFileBytes(local), old);
     EXPECT_EQ(FolderNames(folder), std::vector<std::string>{"file.bin"});
     RemoveTree(folder);
+}
+
+// The same failure wherever no small disk can be mounted: each write of the
+// body into the partial file fails.
+TEST_F(DownloadFileTest, FailedWriteFailsAndKeepsTheOldFile) {
+    ScopedHook writeFails(SetWriteFailureForTesting, true);
+    const std::string local = temp / "file.bin";
+    const std::string old = Body(100000);
+    WriteFileBytes(local, old);
+    site.Put("big.bin", Body(200000));
+
+    EXPECT_EQ(DownloadFile(form, site.Url("big.bin"), local), kDownloadIncomplete);
+    EXPECT_EQ(ReadFileBytes(local), old);
+    EXPECT_EQ(FolderNames(temp.Path()), std::vector<std::string>{"file.bin"});
+    EXPECT_TRUE(form.log.empty());
 }
 
 TEST_F(DownloadFileTest, TargetOpenElsewhereCannotBeCreated) {
@@ -436,8 +504,7 @@ struct FetchSequence {
 
 class DownloadFileSequenceTest : public DownloadFileTest, public ::testing::WithParamInterface<FetchSequence> {
 protected:
-    DownloadFileSequenceTest() { SetTransferTimeoutForTesting(kShortTimeoutMs); }
-    ~DownloadFileSequenceTest() override { SetTransferTimeoutForTesting(0); }
+    ScopedHook timeout{SetTransferTimeoutForTesting, kShortTimeoutMs};
 };
 
 TEST_P(DownloadFileSequenceTest, EachStalledFetchEndsAtTheLimitAndTheLastSucceeds) {

@@ -21,7 +21,8 @@ A file FILE may have a sidecar FILE.fault, one directive a line:
 A stalled connection is closed by the server once the client has gone, or
 after a minute at most.
 A missing file answers 404.
-Every request path is appended to the request log, one a line.
+Every request path is appended to the request log, one a line, and the path
+with its headers ("\tName: value" each) to the log's name + ".headers".
 The server also answers as an HTTP proxy (absolute request targets), so that a
 program built for the real site can be pointed at it through the proxy settings.
 """
@@ -138,8 +139,10 @@ class SiteHandler(http.server.BaseHTTPRequestHandler):
         # The request line arrives decoded as Latin-1: these are its bytes.
         raw_bytes = raw_path.encode("latin-1", "replace")
         if self.log_path:
-            with self.log_lock, open(self.log_path, "ab") as log:
+            headers = "".join("\t%s: %s" % item for item in self.headers.items())
+            with self.log_lock, open(self.log_path, "ab") as log, open(self.log_path + ".headers", "ab") as heads:
                 log.write(raw_bytes + b"\n")
+                heads.write(raw_bytes + headers.encode("latin-1", "replace") + b"\n")
         # The tests name their files through Windows' ANSI code page 1251, and
         # the installer sends an entry's bytes in that same code page.
         relative = urllib.parse.unquote_to_bytes(raw_bytes).lstrip(b"/").decode("cp1251", "replace")

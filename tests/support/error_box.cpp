@@ -1,5 +1,6 @@
 #include "tests/support/error_box.h"
 
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -13,6 +14,24 @@ BOOL CALLBACK FindVisibleDialog(HWND window, LPARAM context) {
     if (owner != processId || std::string(className) != "#32770" || !IsWindowVisible(window)) return TRUE;
     found = window;
     return FALSE;
+}
+
+// Reads the icon and the buttons that the box shows.
+BOOL CALLBACK ReadVisibleChild(HWND child, LPARAM context) {
+    auto& box = *reinterpret_cast<ErrorBox*>(context);
+    if (!IsWindowVisible(child)) return TRUE;
+    char className[32] = {};
+    GetClassNameA(child, className, sizeof className);
+    const auto style = static_cast<DWORD>(GetWindowLongPtrA(child, GWL_STYLE));
+    if (_stricmp(className, "Button") == 0) {
+        box.buttons.push_back(GetDlgCtrlID(child));
+    } else if (_stricmp(className, "Static") == 0 && (style & SS_TYPEMASK) == SS_ICON) {
+        DWORD_PTR icon = 0;
+        if (SendMessageTimeoutA(child, STM_GETICON, 0, 0, SMTO_NORMAL, 5000, &icon)) {
+            box.icon = reinterpret_cast<HICON>(icon);
+        }
+    }
+    return TRUE;
 }
 
 }  // namespace
@@ -42,6 +61,7 @@ bool FindErrorBoxOf(DWORD processId, ErrorBox& box) {
         box.text = text;
         box.wideText = wide;
     }
+    EnumChildWindows(box.window, ReadVisibleChild, reinterpret_cast<LPARAM>(&box));
     return true;
 }
 

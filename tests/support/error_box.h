@@ -9,12 +9,15 @@
 
 #include <string>
 #include <thread>
+#include <vector>
 
 struct ErrorBox {
     HWND window = nullptr;
     std::string title;
     std::string text;       // the message, in the ANSI code page
     std::wstring wideText;  // the message as the box shows it
+    HICON icon = nullptr;    // the icon it shows, nullptr for none
+    std::vector<int> buttons;  // the IDs of the buttons it shows
     bool answered = false;  // its OK button was pressed
 };
 

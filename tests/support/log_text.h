@@ -4,6 +4,7 @@
 
 #include "tests/support/expected_texts.h"
 
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,19 @@ inline std::vector<std::string> SplitLines(const std::string& text, const std::s
 inline std::string MessageOfLogLine(const std::string& line) {
     size_t at = line.find(") - ");
     return at == std::string::npos ? std::string() : line.substr(at + 4);
+}
+
+// The milliseconds that a log line counts since the line before it, the
+// "<ms>" of "<stamp> (<ms>) - "; -1 for a line that is no log line.
+inline long long ElapsedOfLogLine(const std::string& line) {
+    const size_t open = line.find(" (");
+    const size_t close = line.find(") - ");
+    if (open == std::string::npos || close == std::string::npos || close < open) return -1;
+    try {
+        return std::stoll(line.substr(open + 2, close - open - 2));
+    } catch (const std::exception&) {
+        return -1;
+    }
 }
 
 // The line a successful run ends with.

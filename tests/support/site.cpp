@@ -1,5 +1,6 @@
 #include "tests/support/site.h"
 
+#include "runtime/file_system.h"
 #include "runtime/unique_handle.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/folder_tree.h"
@@ -39,6 +40,7 @@ TestSite::TestSite()
     runtime::UniqueFileHandle log(CreateFileA(requestLog_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                               nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!log) throw std::runtime_error("cannot empty the request log " + requestLog_);
+    DeleteFileA((requestLog_ + ".headers").c_str());
 }
 
 std::string TestSite::Host() const { return "www.127.0.0.1:" + port_; }
@@ -67,4 +69,17 @@ void TestSite::Fault(const std::string& path, const std::string& directives) con
 
 std::vector<std::string> TestSite::Requests() const {
     return SplitLines(ReadFileBytes(requestLog_), "\n");
+}
+
+std::vector<std::vector<std::string>> TestSite::RequestHeaders() const {
+    std::vector<std::vector<std::string>> requests;
+    const std::string path = requestLog_ + ".headers";
+    if (!runtime::FileExists(path)) return requests;
+    for (const std::string& line : SplitLines(ReadFileBytes(path), "\n")) {
+        std::vector<std::string> fields = SplitLines(line, "\t");
+        if (fields.empty()) continue;
+        fields.erase(fields.begin());
+        requests.push_back(fields);
+    }
+    return requests;
 }

@@ -38,6 +38,8 @@ public:
     void Fault(const std::string& path, const std::string& directives) const;
     // The paths requested since construction, in order ("/Updates/...").
     std::vector<std::string> Requests() const;
+    // The headers of those requests, in the same order: "Name: value" each.
+    std::vector<std::vector<std::string>> RequestHeaders() const;
 
 private:
     std::string port_;

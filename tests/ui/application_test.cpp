@@ -48,17 +48,20 @@ TEST_F(DispatchTest, AnErrorLeavingAHandlerIsShownInTheErrorBoxAndTheProgramGoes
         {"Готово.", "Готово."},
     };
     for (const auto& [message, shown] : cases) {
-        bool after = false;
-        ErrorBox box = AnswerErrorBox([&] {
-            Dispatch([&] {
-                throw Exception(message);
-                after = true;
-            });
-        });
+        ErrorBox box = AnswerErrorBox([&] { Dispatch([&] { throw Exception(message); }); });
         EXPECT_TRUE(box.answered);
         EXPECT_EQ(box.text, shown);
         EXPECT_EQ(box.title, "ui_tests");
-        EXPECT_FALSE(after);
+        EXPECT_EQ(box.icon, LoadIconA(nullptr, IDI_ERROR)) << "the error icon";
+        EXPECT_EQ(box.buttons, std::vector<int>{IDOK}) << "OK alone";
+
+        // The program goes on: a message posted after the error is handled.
+        bool handled = false;
+        form->button.OnClick = [&handled](Control&) { handled = true; };
+        PostMessageW(form->button.Handle(), BM_CLICK, 0, 0);
+        application.ProcessMessages();
+        EXPECT_TRUE(handled);
+        form->button.OnClick = nullptr;
     }
 
     // Through a real button's click event.

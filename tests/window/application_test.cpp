@@ -5,6 +5,8 @@
 #include "tests/support/error_box.h"
 #include "tests/window/window_fixture.h"
 
+#include <vector>
+
 TEST_F(WindowTest, AnErrorLeavingAHandlerIsShownInTheErrorBoxAndTheProgramGoesOn) {
     Start();
     // Through a real button: an empty destination cannot even be attempted.
@@ -13,6 +15,8 @@ TEST_F(WindowTest, AnErrorLeavingAHandlerIsShownInTheErrorBoxAndTheProgramGoesOn
     EXPECT_TRUE(box.answered);
     EXPECT_EQ(box.text, "Unable to create directory.");
     EXPECT_EQ(box.title, "window_tests");
+    EXPECT_EQ(box.icon, LoadIconA(nullptr, IDI_ERROR)) << "the error icon";
+    EXPECT_EQ(box.buttons, std::vector<int>{IDOK}) << "OK alone";
     EXPECT_FALSE(application.Terminated());
     EXPECT_TRUE(IsWindowVisible(form->Handle()));
 }

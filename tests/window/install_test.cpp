@@ -1,5 +1,8 @@
 #include "runtime/file_system.h"
+#include "tests/support/error_box.h"
+#include "tests/support/expected_texts.h"
 #include "tests/support/file_bytes.h"
+#include "tests/support/folder_tree.h"
 #include "tests/support/site.h"
 #include "tests/support/temp_folder.h"
 #include "tests/window/window_fixture.h"
@@ -116,4 +119,40 @@ TEST_F(InstallTest, SecondPressDuringARunIsIgnored) {
     EXPECT_EQ(RequestsOf("/Updates/Pelmar/Resources/Pelmar.ini"), 1);
     EXPECT_EQ(RequestsOf("/Updates/Pelmar/Pelmar.exe"), 1);
     EXPECT_EQ(launches.size(), 2u);
+}
+
+TEST_F(InstallTest, ManifestWithTheUtf8MarkAndInvalidTextEndsInTheErrorBox) {
+    site.PutProduct("Pelmar", {{"Resources\\Pelmar.ini", "\xEF\xBB\xBF[UpdateFiles]\r\nPelmar.exe\r\n\xC3(\r\n"}});
+    form->CheckBoxRun.SetChecked(true);
+
+    ErrorBox box = AnswerErrorBox([&] { Click(form->updates); });
+    EXPECT_TRUE(box.answered);
+    EXPECT_EQ(box.text, "No mapping for the Unicode character exists in the target multi-byte code page.");
+    // The lines of the run so far stay, and no "OK" follows them.
+    std::vector<std::string> messages;
+    for (const std::string& line : LogLines()) messages.push_back(MessageOf(line));
+    EXPECT_EQ(messages, (std::vector<std::string>{expected::kFetching, dest + "\\Resources\\Pelmar.ini"}));
+    EXPECT_EQ(RequestsOf("/Updates/Pelmar/Pelmar.exe"), 0);
+    EXPECT_FALSE(FileExists(dest + "\\Pelmar.exe"));
+    EXPECT_TRUE(launches.empty());
+    application.ProcessMessages();
+    EXPECT_FALSE(application.Terminated());
+}
+
+// A folder typed with a character that code page 1251 has not: the program
+// holds it as "?", which no folder name may hold.
+TEST_F(InstallTest, DestinationOutsideTheCodePageIsRefusedAndNothingIsWritten) {
+    SetWindowTextW(form->EditPathDest.Handle(), (std::wstring(temp.Path().begin(), temp.Path().end()) +
+                                                 L"\\\u4E2D\\Pelmar").c_str());
+    const std::string held = temp / "?\\Pelmar";
+    ASSERT_EQ(form->EditPathDest.Text(), held);
+    form->CheckBoxRun.SetChecked(true);
+
+    Click(form->updates);
+    std::vector<std::string> messages;
+    for (const std::string& line : LogLines()) messages.push_back(MessageOf(line));
+    EXPECT_EQ(messages, std::vector<std::string>{expected::kCannotMakeDestination + held});
+    EXPECT_TRUE(site.Requests().empty());
+    EXPECT_TRUE(FolderNames(temp.Path()).empty()) << "nothing is written under another name";
+    EXPECT_TRUE(launches.empty());
 }

@@ -83,9 +83,11 @@ int RunCopy(const std::string& filter, int dpi) {
 
 }  // namespace
 
+// The plain run asks for nothing: its screen is the designed one. A desktop
+// setting that a killed run at another dpi left behind fails it here.
 TEST(ScreenScaling, TheScreenHasTheDpiTheRunAskedFor) {
-    if (AskedDpi() == 0) GTEST_SKIP() << "run at whatever dpi the screen has";
-    EXPECT_EQ(ui::ScreenPixelsPerInch(), AskedDpi());
+    const int asked = AskedDpi() != 0 ? AskedDpi() : 96;
+    EXPECT_EQ(ui::ScreenPixelsPerInch(), asked);
 }
 
 // The scaled numbers themselves, apart from the tests' own arithmetic.

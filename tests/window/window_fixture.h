@@ -68,7 +68,8 @@ private:
                               launches.push_back(target);
                           }};
     ScopedHook folderPicker_{SetFolderPickerHookForTesting,
-                             [this](HWND, const FolderPickerSettings& settings) {
+                             [this](HWND owner, const FolderPickerSettings& settings) {
+                                 EXPECT_EQ(owner, form->Handle()) << "the picker belongs to the window";
                                  pickerSettings.push_back(settings);
                                  return pickerAnswer;
                              }};
