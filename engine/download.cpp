@@ -61,6 +61,8 @@ long long ContentLength(HINTERNET request) {
                                                                        : static_cast<long long>(value);
 }
 
+// The file that the progress names: one FetchingFile at a time, on the one
+// thread that fetches.
 const FetchingFile* gFetchingFile = nullptr;
 
 // Reports how far one file has come.

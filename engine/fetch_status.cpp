@@ -25,34 +25,62 @@ int UnitOf(long long bytes) {
     return unit;
 }
 
-std::string Figure(long long bytes, int unit) {
-    if (unit == 0) return std::to_string(bytes);
+void AppendNumber(std::string& text, long long number) {
+    char digits[24];
+    char* at = digits + sizeof digits;
+    do {
+        *--at = static_cast<char>('0' + number % 10);
+        number /= 10;
+    } while (number > 0);
+    text.append(at, digits + sizeof digits);
+}
+
+void AppendFigure(std::string& text, long long bytes, int unit) {
+    if (unit == 0) return AppendNumber(text, bytes);
     const long long tenths = Tenths(bytes, unit);
-    return std::to_string(tenths / 10) + "," + std::to_string(tenths % 10);
+    AppendNumber(text, tenths / 10);
+    text += ',';
+    AppendNumber(text, tenths % 10);
+}
+
+// "512 Б", "12,3 КБ", "1,0 МБ".
+void AppendByteCount(std::string& text, long long bytes) {
+    const int unit = UnitOf(bytes);
+    AppendFigure(text, bytes, unit);
+    text += ' ';
+    text += kUnits[unit];
 }
 
 }  // namespace
 
-std::string ByteCountText(long long bytes) {
-    const int unit = UnitOf(bytes);
-    return Figure(bytes, unit) + " " + kUnits[unit];
-}
-
 std::string FetchStatusText(const FileProgress& progress, long long bytesPerSecond) {
-    std::string text = progress.entry + " — ";
+    std::string text = progress.entry;
+    text += " — ";
     if (progress.total >= 0) {
         const int unit = UnitOf(progress.total);
-        const long long percent = progress.total == 0 || progress.received >= progress.total
-                                      ? 100
-                                      : progress.received * 100 / progress.total;
-        text += Figure(progress.received, unit) + " из " + Figure(progress.total, unit) + " " + kUnits[unit] + " (" +
-                std::to_string(percent) + " %)";
+        AppendFigure(text, progress.received, unit);
+        text += " из ";
+        AppendFigure(text, progress.total, unit);
+        text += ' ';
+        text += kUnits[unit];
+        text += " (";
+        AppendNumber(text, progress.total == 0 || progress.received >= progress.total
+                               ? 100
+                               : progress.received * 100 / progress.total);
+        text += " %)";
     } else {
-        text += ByteCountText(progress.received);
+        AppendByteCount(text, progress.received);
     }
-    if (bytesPerSecond >= 0) text += ", " + ByteCountText(bytesPerSecond) + "/с";
+    if (bytesPerSecond >= 0) {
+        text += ", ";
+        AppendByteCount(text, bytesPerSecond);
+        text += "/с";
+    }
     if (progress.count > 0) {
-        text += " — файл " + std::to_string(progress.index) + " из " + std::to_string(progress.count);
+        text += " — файл ";
+        AppendNumber(text, progress.index);
+        text += " из ";
+        AppendNumber(text, progress.count);
     }
     return text;
 }

@@ -13,11 +13,8 @@
 
 namespace engine {
 
-// A byte count with its unit, one decimal from kilobytes on (units of 1024):
-// "512 Б", "12,3 КБ", "1,0 МБ".
-std::string ByteCountText(long long bytes);
-
-// The line for progress; bytesPerSecond below 0 leaves the rate out.
+// The line for progress; bytesPerSecond below 0 leaves the rate out. Counts
+// go in units of 1024 with one decimal from kilobytes on ("512 Б", "12,3 КБ").
 std::string FetchStatusText(const FileProgress& progress, long long bytesPerSecond);
 
 // Paces the line: a new text at most every kFetchStatusIntervalMs, and only

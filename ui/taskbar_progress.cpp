@@ -26,8 +26,10 @@ void TaskbarProgress::Show(HWND window, long long done, long long total) {
         return;
     }
     taskbar_->SetProgressState(window, TBPF_NORMAL);
-    taskbar_->SetProgressValue(window, static_cast<ULONGLONG>(done < total ? done : total),
-                               static_cast<ULONGLONG>(total > 0 ? total : 1));
+    // An empty file is whole.
+    const ULONGLONG whole = total > 0 ? static_cast<ULONGLONG>(total) : 1;
+    const ULONGLONG part = total > 0 ? static_cast<ULONGLONG>(done < total ? done : total) : 1;
+    taskbar_->SetProgressValue(window, part, whole);
 }
 
 void TaskbarProgress::Clear(HWND window) {

@@ -177,6 +177,7 @@ TEST_F(AnsweringWait, EndsWhenTheEventIsSetOrTheTimeIsUp) {
     });
     EXPECT_TRUE(application.WaitAnswering(event.get(), 10000));
     setter.join();
+    EXPECT_TRUE(application.WaitAnswering(event.get(), 0)) << "set already";
 }
 
 TEST_F(AnsweringWait, AnswersSentMessagesAndTheFrameButKeepsControlInputQueued) {
@@ -203,6 +204,23 @@ TEST_F(AnsweringWait, AnswersSentMessagesAndTheFrameButKeepsControlInputQueued) 
     application.ProcessMessages();
     EXPECT_EQ(form->clicks, 1) << "the click comes once messages go through";
     ShowWindow(frame, SW_RESTORE);
+}
+
+// The thread's processor time so far, in ms.
+ULONGLONG ThreadTimeMs() {
+    FILETIME created{}, exited{}, kernel{}, user{};
+    GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user);
+    auto ms = [](const FILETIME& t) { return ((ULONGLONG{t.dwHighDateTime} << 32) | t.dwLowDateTime) / 10000; };
+    return ms(kernel) + ms(user);
+}
+
+TEST_F(AnsweringWait, InputLeftQueuedDoesNotKeepItBusy) {
+    UniqueEventHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    PostMessageW(form->button.Handle(), BM_CLICK, 0, 0);
+    const ULONGLONG before = ThreadTimeMs();
+    EXPECT_FALSE(application.WaitAnswering(event.get(), 500));
+    EXPECT_LT(ThreadTimeMs() - before, 250u) << "the wait looked at the queue over and over";
+    EXPECT_EQ(form->clicks, 0);
 }
 
 TEST_F(AnsweringWait, CloseDuringTheWaitEndsTheLoopAfterIt) {
