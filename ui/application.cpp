@@ -104,14 +104,16 @@ bool TApplication::WaitAnswering(HANDLE event, DWORD timeoutMs) {
 }
 
 void TApplication::AnswerWaiting() {
-    // Windows' own move and size loop, the title bar buttons' and the system
-    // menu's (all entered from the frame's input below) take whatever is
-    // queued and dispatch it, control input included. Keeping that input out
-    // of them is not possible: the loop has taken a message before a filter
-    // hook could look at it, so a hook could only drop it. So the handlers
-    // of the controls are made harmless there instead: a program that waits
-    // here ignores a second start of what it is doing and puts off anything
-    // that would wait for the user (a dialog) or the shell.
+    // The frame's input is let through, or the window could be neither
+    // moved nor closed however long the wait. But the move and size loop
+    // that it enters (DefWindowProc's, on Windows as in Wine's user32) takes
+    // every queued message and dispatches it, control input included, and so
+    // may the system menu's. Keeping that input out of those loops is not to
+    // be had: a loop has taken a message before a message-filter hook could
+    // look at it, so a hook could only drop it. So the controls' handlers are
+    // made harmless there instead: a program that waits here ignores a second
+    // start of what it is doing and puts off what would wait in turn for the
+    // user or the shell (a dialog, a launch) until the wait is over.
     MSG message;
     for (;;) {
         HWND frame = mainForm_ != nullptr ? mainForm_->Handle() : nullptr;
