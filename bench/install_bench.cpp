@@ -1,7 +1,8 @@
 // Runs the engine's install run once, without a window, and prints figures:
-//   install_bench SITE_HOST DEST PRODUCT
+//   install_bench SITE_HOST DEST PRODUCT [--no-progress]
 // prints "seconds=<s> peak_working_set=<bytes> idle_working_set=<bytes> result=<OK|FAILED>".
 #include "runtime/exceptions.h"
+#include "engine/fetch_status.h"
 #include "engine/install_run.h"
 #include "tests/support/fake_form.h"
 
@@ -10,6 +11,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <optional>
 #include <string>
 
 using namespace runtime;
@@ -24,19 +27,40 @@ size_t WorkingSet(bool peak) {
     return peak ? counters.PeakWorkingSetSize : counters.WorkingSetSize;
 }
 
+class BenchForm : public FakeForm {
+public:
+    bool showProgress = true;
+    std::string statusLine;
+    int statusChanges = 0;
+
+    void ShowFileProgress(const FileProgress& progress) override {
+        if (!showProgress) return;
+        if (std::optional<std::string> text = status_.Next(progress, GetTickCount())) {
+            statusLine = *text;
+            ++statusChanges;
+        }
+    }
+
+private:
+    FetchStatus status_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: install_bench SITE_HOST DEST PRODUCT\n");
+    const bool noProgress = argc == 5 && std::strcmp(argv[4], "--no-progress") == 0;
+    if (argc != 4 && !noProgress) {
+        std::fprintf(stderr, "usage: install_bench SITE_HOST DEST PRODUCT [--no-progress]\n");
         return 2;
     }
-    // The form without a window: no panel to paint, the log kept in memory.
-    FakeForm form;
+    // The form without a window: no panel to paint, the log kept in memory;
+    // the status line made and paced as the window's is (unless --no-progress).
+    BenchForm form;
     form.siteHost = argv[1];
     form.destination = argv[2];
     form.programName = argv[3];
     form.runAfterInstall = false;
+    form.showProgress = !noProgress;
     const size_t idle = WorkingSet(false);
     const auto start = std::chrono::steady_clock::now();
     try {

@@ -64,11 +64,34 @@ long long ContentLength(HINTERNET request) {
                                                                        : static_cast<long long>(value);
 }
 
+// The file that the progress names: one FetchingFile at a time, on the one
+// thread that fetches.
+const FetchingFile* gFetchingFile = nullptr;
+
+// Reports how far one file has come.
+class ProgressReport {
+public:
+    ProgressReport(InstallerForm& form, const std::string& localPath, long long announced)
+        : form_(form), localPath_(localPath), announced_(announced) {}
+
+    void Show(long long received) const {
+        const FetchingFile* file = gFetchingFile;
+        form_.ShowFileProgress({file != nullptr ? file->entry : localPath_, received, announced_,
+                                file != nullptr ? file->index : 0, file != nullptr ? file->count : 0});
+    }
+
+private:
+    InstallerForm& form_;
+    const std::string& localPath_;
+    const long long announced_;
+};
+
 // Copies the rest of the body into file and returns its byte count, or -1 when
 // a read or a write fails, the site stays silent too long, or the body grows
 // past the copy limit.
-long long CopyBody(TimedFetch& fetch, HANDLE file) {
+long long CopyBody(TimedFetch& fetch, HANDLE file, const ProgressReport& progress) {
     long long total = 0;
+    progress.Show(0);
     for (;;) {
         DWORD received = 0;
         // A dropped connection also ends with 0 bytes: the caller compares the length.
@@ -81,6 +104,7 @@ long long CopyBody(TimedFetch& fetch, HANDLE file) {
             return -1;
         }
         total += received;
+        progress.Show(total);
     }
 }
 
@@ -89,10 +113,17 @@ long long CopyBody(TimedFetch& fetch, HANDLE file) {
 void SetWriteFailureForTesting(bool fail) { writeFailsForTesting = fail; }
 void SetCopyLimitForTesting(long long bytes) { copyLimitForTesting = bytes; }
 
+FetchingFile::FetchingFile(const std::string& entry, int index, int count)
+    : entry(entry), index(index), count(count), previous_(gFetchingFile) {
+    gFetchingFile = this;
+}
+
+FetchingFile::~FetchingFile() { gFetchingFile = previous_; }
+
 int DownloadFile(InstallerForm& form, const std::string& url, const std::string& localPath) {
     if (url.empty() || localPath.empty()) return kDownloadEmpty;
 
-    TimedFetch fetch;
+    TimedFetch fetch(form);
     if (!fetch.OpenSession()) return kDownloadNoSession;
     if (!IsHttpUrl(url) || fetch.OpenUrl(url) != Step::Done) return kDownloadNotOpened;
 
@@ -110,7 +141,7 @@ int DownloadFile(InstallerForm& form, const std::string& url, const std::string&
 
     // In the target's own folder, so that the final move never crosses volumes.
     PartialFile partial(localPath);
-    const long long total = CopyBody(fetch, partial.Handle());
+    const long long total = CopyBody(fetch, partial.Handle(), ProgressReport(form, localPath, announced));
     if (total < 0) return kDownloadIncomplete;
     if (announced >= 0 && total != announced) return kDownloadIncomplete;
     if (total == 0) return kDownloadEmpty;

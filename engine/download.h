@@ -47,6 +47,27 @@ void SetWriteFailureForTesting(bool fail);
 // WinINet reports a clean end (Wine does, also for a chunk cut in the
 // middle). Such a body counts as complete, with the bytes that came; only a
 // check of the file's contents against a known hash can catch it.
+//
+// Reports how far the body has come to form.ShowFileProgress, naming the file
+// as the FetchingFile in scope does (without one: the local path, no place).
 int DownloadFile(InstallerForm& form, const std::string& url, const std::string& localPath);
+
+// Names the file that DownloadFile fetches while this lives, with its place
+// in the run's list (count 0 before the list is known). One at a time, on the
+// thread that fetches.
+class FetchingFile {
+public:
+    FetchingFile(const std::string& entry, int index, int count);
+    FetchingFile(const FetchingFile&) = delete;
+    FetchingFile& operator=(const FetchingFile&) = delete;
+    ~FetchingFile();
+
+    const std::string entry;
+    const int index;
+    const int count;
+
+private:
+    const FetchingFile* previous_;
+};
 
 }  // namespace engine

@@ -53,9 +53,12 @@ std::string UrlOf(const RunSite& site, const std::string& relative) {
 std::string LocalPathOf(const RunSite& site, const std::string& relative) { return site.dest + "\\" + relative; }
 
 // Fetches one file of the site to its place in the destination and logs the
-// result; false when it failed.
-bool FetchLogged(InstallerForm& form, const RunSite& site, const std::string& relative) {
+// result; false when it failed. index and count: its place in the list, for
+// the progress shown meanwhile (count 0 for the manifest).
+bool FetchLogged(InstallerForm& form, const RunSite& site, const std::string& relative, int index = 0,
+                 int count = 0) {
     const std::string localPath = LocalPathOf(site, relative);
+    FetchingFile fetching(relative, index, count);
     if (DownloadFile(form, UrlOf(site, relative), localPath) < 1) {
         LogMessage(form, kFetchFailed + localPath);
         return false;
@@ -69,17 +72,21 @@ enum class EntriesOutcome { AllFetched, FetchFailed, EntryRefused };
 // Fetches the listed files in order, letting the window repaint after each;
 // stops at the first that fails or that the manifest may not ask for.
 EntriesOutcome FetchEntries(InstallerForm& form, const RunSite& site, const TStringList& entries) {
+    // The manifest may list itself; it is here already.
+    auto isManifest = [&](const std::string& entry) { return Pos(site.manifestRelative, entry) == 1; };
+    int count = 0;
+    for (int i = 0; i < entries.Count(); ++i) count += isManifest(entries[i]) ? 0 : 1;
+    int index = 0;
     for (int i = 0; i < entries.Count(); ++i) {
         const std::string& entry = entries[i];
-        // The manifest may list itself; it is here already.
-        if (Pos(site.manifestRelative, entry) == 1) continue;
+        if (isManifest(entry)) continue;
         // The manifest comes over plain HTTP: nothing it lists may land
         // outside the destination.
         if (!IsSafeManifestEntry(entry)) {
             LogMessage(form, messages::kEntryRefused + entry);
             return EntriesOutcome::EntryRefused;
         }
-        if (!FetchLogged(form, site, entry)) return EntriesOutcome::FetchFailed;
+        if (!FetchLogged(form, site, entry, ++index, count)) return EntriesOutcome::FetchFailed;
         form.ProcessMessages();
     }
     return EntriesOutcome::AllFetched;

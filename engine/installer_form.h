@@ -5,9 +5,20 @@
 
 #include "runtime/date_time.h"
 
+#include <windows.h>
+
 #include <string>
 
 namespace engine {
+
+// How far the file being fetched has come.
+struct FileProgress {
+    const std::string& entry;  // as the manifest lists it, or the manifest's own path
+    long long received;        // bytes so far
+    long long total;           // as the site announced it; -1 when it sent no length
+    int index;                 // the file's place among those the run fetches, from 1
+    int count;                 // how many the run fetches; 0 before the list is known
+};
 
 class InstallerForm {
 public:
@@ -39,6 +50,13 @@ public:
     // Lets the window handle every pending message (paint, clicks), then
     // returns: the run's pauses between steps.
     virtual void ProcessMessages() = 0;
+    // Waits up to timeoutMs for event while the window goes on answering
+    // (painting, sent messages, its frame moved, sized or closed); true when
+    // the event was set. Input meant for the controls waits for
+    // ProcessMessages.
+    virtual bool WaitAnswering(HANDLE event, DWORD timeoutMs) = 0;
+    // While a file is fetched: after its response head and after each read.
+    virtual void ShowFileProgress(const FileProgress& progress) = 0;
     // Ends the program once the run has returned.
     virtual void Close() = 0;
     // Opens a program, folder or web address with the user's default handler,

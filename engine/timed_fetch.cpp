@@ -159,7 +159,7 @@ HINTERNET RequestOfCompletedOpen(DWORD_PTR result, DWORD error, HINTERNET create
     return reinterpret_cast<HINTERNET>(result);
 }
 
-TimedFetch::TimedFetch() : transfer_(new Transfer) {
+TimedFetch::TimedFetch(InstallerForm& form) : form_(form), transfer_(new Transfer) {
     transfer_->completed.reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
     TransfersLock lock;
     List(*transfer_);
@@ -253,9 +253,10 @@ bool TimedFetch::AwaitCompletion() {
         const DWORD silent = GetTickCount() - transfer_->lastSignOfLife.load();
         if (static_cast<LONG>(silent) >= static_cast<LONG>(limit)) return false;
         const DWORD wait = static_cast<LONG>(silent) < 0 ? limit : limit - silent;
-        const DWORD waited = WaitForSingleObject(transfer_->completed.get(), wait);
-        if (waited == WAIT_OBJECT_0) return true;
-        if (waited != WAIT_TIMEOUT) return false;
+        // On the UI thread: the window must not stop answering for the
+        // length of a slow file (a window that has not looked at its
+        // messages for 5 s is shown as not responding).
+        if (form_.WaitAnswering(transfer_->completed.get(), wait)) return true;
     }
 }
 

@@ -4,6 +4,7 @@
 // a second thread (WinINet's) runs.
 #pragma once
 
+#include "engine/installer_form.h"
 #include "engine/internet_handle.h"
 
 #include <windows.h>
@@ -20,7 +21,8 @@ struct Transfer;
 
 class TimedFetch {
 public:
-    TimedFetch();
+    // Waits through form, which goes on answering meanwhile.
+    explicit TimedFetch(InstallerForm& form);
     TimedFetch(const TimedFetch&) = delete;
     TimedFetch& operator=(const TimedFetch&) = delete;
     // Leaves a transfer that WinINet may still write into to the callback.
@@ -48,6 +50,7 @@ private:
     // nobody waited for.
     void ForgetEarlierCompletions();
 
+    InstallerForm& form_;  // borrowed
     std::unique_ptr<Transfer> transfer_;
     UniqueInternetHandle session_;
     UniqueInternetHandle request_;  // after the session, so that it closes first

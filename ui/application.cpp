@@ -45,6 +45,10 @@ void TApplication::Run() {
     }
     while (!terminated_) {
         MSG message;
+        if (endQueued_ && !PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE)) {
+            terminated_ = true;
+            break;
+        }
         BOOL got = GetMessageW(&message, nullptr, 0, 0);
         if (got == 0 || got == -1) {
             terminated_ = true;
@@ -79,7 +83,57 @@ void TApplication::TranslateAndDispatch(MSG& message) {
     DispatchMessageW(&message);
 }
 
-void TApplication::Terminate() { PostQuitMessage(0); }
+void TApplication::Terminate() {
+    endQueued_ = true;
+    PostQuitMessage(0);
+}
+
+bool TApplication::WaitAnswering(HANDLE event, DWORD timeoutMs) {
+    // What wakes the wait to look again; input is looked at only as far as
+    // it is the frame's.
+    constexpr DWORD kWakeMask = QS_PAINT | QS_SENDMESSAGE | QS_POSTMESSAGE | QS_MOUSEBUTTON | QS_KEY;
+    const DWORD start = GetTickCount();
+    for (;;) {
+        AnswerWaiting();
+        const DWORD waited = GetTickCount() - start;
+        const DWORD left = waited >= timeoutMs ? 0 : timeoutMs - waited;
+        const DWORD woken = MsgWaitForMultipleObjects(1, &event, FALSE, left, kWakeMask);
+        if (woken == WAIT_OBJECT_0) return true;
+        if (woken != WAIT_OBJECT_0 + 1) return false;  // timed out, or failed
+    }
+}
+
+void TApplication::AnswerWaiting() {
+    // The frame's input is let through, or the window could be neither
+    // moved nor closed however long the wait. But the move and size loop
+    // that it enters (DefWindowProc's, on Windows as in Wine's user32) takes
+    // every queued message and dispatches it, control input included, and so
+    // may the system menu's. Keeping that input out of those loops is not to
+    // be had: a loop has taken a message before a message-filter hook could
+    // look at it, so a hook could only drop it. So the controls' handlers are
+    // made harmless there instead: a program that waits here ignores a second
+    // start of what it is doing and puts off what would wait in turn for the
+    // user or the shell (a dialog, a launch) until the wait is over.
+    MSG message;
+    for (;;) {
+        HWND frame = mainForm_ != nullptr ? mainForm_->Handle() : nullptr;
+        // Sent messages are handled by the look itself.
+        if (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE | PM_QS_PAINT | PM_QS_SENDMESSAGE) ||
+            (frame != nullptr && PeekMessageW(&message, frame, WM_NCMOUSEMOVE, WM_NCXBUTTONDBLCLK, PM_REMOVE)) ||
+            (frame != nullptr && PeekMessageW(&message, frame, WM_SYSCOMMAND, WM_SYSCOMMAND, PM_REMOVE)) ||
+            PeekMessageW(&message, nullptr, WM_SYSKEYDOWN, WM_SYSDEADCHAR, PM_REMOVE)) {
+            // A filtered look takes the quit message too.
+            if (message.message == WM_QUIT) {
+                terminated_ = true;
+                continue;
+            }
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+            continue;
+        }
+        return;
+    }
+}
 
 void TApplication::ShowException(const runtime::Exception& error) {
     HWND owner = mainForm_ != nullptr ? mainForm_->Handle() : GetActiveWindow();

@@ -41,6 +41,15 @@ public:
     void Run();
     // Handles every pending message, then returns.
     void ProcessMessages();
+    // Waits up to timeoutMs for event and returns whether it was set. The
+    // windows go on answering meanwhile: paint and sent messages are handled,
+    // and so is the main form's frame (moving and sizing it, its title bar's
+    // buttons, Alt+F4 and the system menu); input meant for the controls
+    // stays queued for the next ProcessMessages.
+    bool WaitAnswering(HANDLE event, DWORD timeoutMs);
+    // Handles what WaitAnswering lets through as far as it is queued now, and
+    // returns: for a long step that does not wait.
+    void AnswerWaiting();
     // Queues the end of the message loop.
     void Terminate();
     // Whether the loop has reached the end.
@@ -59,6 +68,9 @@ private:
     std::vector<std::unique_ptr<TForm>> forms_;
     TForm* mainForm_ = nullptr;  // one of forms_
     bool terminated_ = false;
+    // Terminate was called: a modal loop of the platform's may have taken
+    // the quit message meant for Run.
+    bool endQueued_ = false;
     bool comInitialized_ = false;
     TApplication* previous_ = nullptr;
 };

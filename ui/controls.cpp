@@ -403,6 +403,11 @@ void StatusBar::Create(BaseWindow& parent, const Bounds& bounds, const CreateArg
     SendMessageW(hwnd_, SB_SETPARTS, 1, reinterpret_cast<LPARAM>(rightEdges));
 }
 
+void StatusBar::SetText(const std::string& text) {
+    std::wstring wide = runtime::NarrowToWide(text);
+    SendMessageW(hwnd_, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+}
+
 // ToolTips
 
 ToolTips::~ToolTips() {

@@ -191,6 +191,8 @@ class StatusBar : public Control {
 public:
     struct CreateArgs {};
     void Create(BaseWindow& parent, const Bounds& bounds, const CreateArgs& args = {});
+    // The text of its one part.
+    void SetText(const std::string& text) override;
 };
 
 // The tool-tips of a form's controls.

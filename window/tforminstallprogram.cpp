@@ -58,11 +58,15 @@ void TFormInstallProgram::EditPathDestChange(Control&) {
 }
 
 void TFormInstallProgram::SBOpenPathDestClick(Control&) {
+    if (Defer(kPickFolder)) return;
     std::optional<std::string> folder = PickFolder(Handle(), FolderPickerSettingsFor(EditPathDest.Text()));
     if (folder) EditPathDest.SetText(*folder);
 }
 
-void TFormInstallProgram::LabelSiteClick(Control&) { ShellOpen(LabelSite.Text()); }
+void TFormInstallProgram::LabelSiteClick(Control&) {
+    if (Defer(kOpenSite)) return;
+    ShellOpen(LabelSite.Text());
+}
 
 void TFormInstallProgram::Label1MouseMove(Control& Sender) {
     if (auto* label = dynamic_cast<ui::Label*>(&Sender)) label->SetFontColor(kBlue);
@@ -74,10 +78,67 @@ void TFormInstallProgram::Label1MouseLeave(Control& Sender) {
 
 void TFormInstallProgram::dovrinClick(Control&) { Close(); }
 
-void TFormInstallProgram::updatesClick(Control&) { engine::RunInstall(*this); }
+void TFormInstallProgram::updatesClick(Control&) {
+    // A second press, while the run lets messages through, changes nothing.
+    if (engine::InstallRunning()) return;
+    // Whatever the outcome, an exception included.
+    struct ProgressCleared {
+        TFormInstallProgram& form;
+        ~ProgressCleared() { form.ClearProgress(); }
+    } cleared{*this};
+    engine::RunInstall(*this);
+    RunDeferred();
+}
 
-void TFormInstallProgram::Label1Click(Control&) { engine::OpenDestination(*this); }
+void TFormInstallProgram::Label1Click(Control&) {
+    if (Defer(kOpenDestination)) return;
+    engine::OpenDestination(*this);
+}
 
-void TFormInstallProgram::ProcessMessages() { ui::Application->ProcessMessages(); }
+void TFormInstallProgram::ProcessMessages() {
+    RunDeferred();
+    ui::Application->ProcessMessages();
+}
+
+bool TFormInstallProgram::WaitAnswering(HANDLE event, DWORD timeoutMs) {
+    // Nested waits do not happen: nothing the wait dispatches starts a fetch.
+    waiting_ = true;
+    bool set = ui::Application->WaitAnswering(event, timeoutMs);
+    waiting_ = false;
+    return set;
+}
+
+void TFormInstallProgram::ShowFileProgress(const engine::FileProgress& progress) {
+    std::optional<std::string> text = fetchStatus_.Next(progress, GetTickCount());
+    if (!text) return;
+    StatusBar1.SetText(*text);
+    taskbar_.Show(Handle(), progress.received, progress.total);
+    // A fast site may never make the run wait: the window answers here too,
+    // at the pace of the status line.
+    waiting_ = true;
+    ui::Application->AnswerWaiting();
+    waiting_ = false;
+}
+
+void TFormInstallProgram::ClearProgress() {
+    StatusBar1.SetText("");
+    taskbar_.Clear(Handle());
+    fetchStatus_.Reset();
+    deferred_ = 0;
+}
+
+bool TFormInstallProgram::Defer(Deferred action) {
+    if (!waiting_) return false;
+    deferred_ |= action;
+    return true;
+}
+
+void TFormInstallProgram::RunDeferred() {
+    const unsigned actions = deferred_;
+    deferred_ = 0;
+    if (actions & kPickFolder) SBOpenPathDestClick(SBOpenPathDest);
+    if (actions & kOpenDestination) Label1Click(Label1);
+    if (actions & kOpenSite) LabelSiteClick(LabelSite);
+}
 
 void TFormInstallProgram::ShellOpen(const std::string& target) { OpenThroughShell(Handle(), target); }

@@ -3,9 +3,11 @@
 // view of the form (InstallerForm).
 #pragma once
 
+#include "engine/fetch_status.h"
 #include "engine/installer_form.h"
 #include "ui/controls.h"
 #include "ui/form.h"
+#include "ui/taskbar_progress.h"
 #include "runtime/gdi_handles.h"
 
 #include <string>
@@ -57,6 +59,8 @@ public:
     void ClearLog() override { MemoInform.Clear(); }
     void AppendLogLine(const std::string& line) override { MemoInform.AppendLine(line); }
     void ProcessMessages() override;
+    bool WaitAnswering(HANDLE event, DWORD timeoutMs) override;
+    void ShowFileProgress(const engine::FileProgress& progress) override;
     void Close() override { TForm::Close(); }
     void ShellOpen(const std::string& target) override;
 
@@ -64,7 +68,20 @@ public:
     const ui::ToolTips& Hints() const { return hints_; }
 
 private:
+    // What a click asked for while a file was being fetched, done once it
+    // has come (the folder picker's and the shell's waits would hold it).
+    enum Deferred : unsigned { kPickFolder = 1, kOpenDestination = 2, kOpenSite = 4 };
+    // Whether the action waits; if so, it is remembered.
+    bool Defer(Deferred action);
+    void RunDeferred();
+    // The status bar and the taskbar button as outside a run.
+    void ClearProgress();
+
     std::string programName_;
+    engine::FetchStatus fetchStatus_;
+    ui::TaskbarProgress taskbar_;
+    bool waiting_ = false;  // in WaitAnswering
+    unsigned deferred_ = 0;
     runtime::TDateTime lastLogTime_ = 0;
     ui::ToolTips hints_;
     friend void LoadFormLayout(TFormInstallProgram& form);

@@ -4,6 +4,7 @@
 #include "tests/support/log_text.h"
 #include "tests/support/poll.h"
 
+#include <commctrl.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
@@ -164,10 +165,11 @@ bool InstallerDriver::WaitForWindow(DWORD timeoutMs) {
 bool InstallerDriver::FindControls() {
     std::vector<HWND> children;
     EnumChildWindows(window_, CollectChild, reinterpret_cast<LPARAM>(&children));
-    folderEdit_ = installButton_ = cancelButton_ = runCheckBox_ = logPanel_ = nullptr;
+    folderEdit_ = installButton_ = cancelButton_ = runCheckBox_ = logPanel_ = statusBar_ = nullptr;
     for (HWND child : children) {
         std::string className = ClassOf(child);
         LONG_PTR style = StyleOf(child);
+        if (EqualsIgnoringCase(className, STATUSCLASSNAMEA)) statusBar_ = child;
         if (EqualsIgnoringCase(className, "Edit")) {
             (style & ES_MULTILINE ? logPanel_ : folderEdit_) = child;
         } else if (EqualsIgnoringCase(className, "Button")) {
@@ -253,6 +255,32 @@ bool InstallerDriver::LogLines(std::vector<std::string>& lines, DWORD timeoutMs)
     if (!SentText(logPanel_, text, timeoutMs)) return false;
     lines = SplitLines(text);
     return true;
+}
+
+bool InstallerDriver::StatusText(std::string& text, DWORD timeoutMs) const {
+    // A common control's message carries no marshalling: the text goes into
+    // the program's own memory, and is read from there.
+    constexpr size_t kChars = 1024;
+    void* remote = VirtualAllocEx(Process(), nullptr, kChars * sizeof(wchar_t), MEM_COMMIT, PAGE_READWRITE);
+    if (remote == nullptr) return false;
+    DWORD_PTR result = 0;
+    std::wstring wide(kChars, L'\0');
+    bool read = SendMessageTimeoutW(statusBar_, SB_GETTEXTLENGTHW, 0, 0, SMTO_NORMAL, timeoutMs, &result) &&
+                LOWORD(result) < kChars &&
+                SendMessageTimeoutW(statusBar_, SB_GETTEXTW, 0, reinterpret_cast<LPARAM>(remote), SMTO_NORMAL,
+                                    timeoutMs, &result) &&
+                ReadProcessMemory(Process(), remote, wide.data(), kChars * sizeof(wchar_t), nullptr);
+    VirtualFreeEx(Process(), remote, 0, MEM_RELEASE);
+    if (!read) return false;
+    wide.resize(std::min(wide.find(L'\0'), kChars));
+    text = runtime::WideToNarrow(wide);
+    return true;
+}
+
+bool InstallerDriver::Answers(DWORD timeoutMs) const {
+    DWORD_PTR result = 0;
+    return !IsHungAppWindow(window_) &&
+           SendMessageTimeoutA(window_, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, timeoutMs, &result) != 0;
 }
 
 bool InstallerDriver::SetFolder(const std::string& path, DWORD timeoutMs) {

@@ -64,6 +64,7 @@ public:
     HWND CancelButton() const { return cancelButton_; }
     HWND RunFlagBox() const { return runCheckBox_; }
     HWND LogPanel() const { return logPanel_; }
+    HWND StatusBar() const { return statusBar_; }
     // A control's name for messages: "FolderEdit", "InstallButton", ...
     std::string NameOf(HWND control) const;
     // The window that has the keyboard focus in the program's window thread.
@@ -80,6 +81,12 @@ public:
     bool FolderText(std::string& text, DWORD timeoutMs = 5000) const;
     bool RunFlag(bool& checked, DWORD timeoutMs = 5000) const;
     bool LogLines(std::vector<std::string>& lines, DWORD timeoutMs = 2000) const;
+    // The status bar's text (SB_GETTEXT, into memory of the program's own).
+    bool StatusText(std::string& text, DWORD timeoutMs = 2000) const;
+    // Whether the window answers as the system judges it: not reported hung
+    // (IsHungAppWindow), and a WM_NULL sent with SMTO_ABORTIFHUNG comes back
+    // within timeoutMs.
+    bool Answers(DWORD timeoutMs = 1000) const;
 
     // Sets the folder text like typing does (the edit reports the change).
     bool SetFolder(const std::string& path, DWORD timeoutMs = 5000);
@@ -109,6 +116,7 @@ private:
     HWND cancelButton_ = nullptr;
     HWND runCheckBox_ = nullptr;
     HWND logPanel_ = nullptr;
+    HWND statusBar_ = nullptr;
 };
 
 // Reads the log panel over and over on a thread of its own, so that a read is

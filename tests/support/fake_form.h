@@ -23,6 +23,16 @@ public:
     int processMessagesCount = 0;
     // Runs inside ProcessMessages, as a click handled while a run waits would.
     std::function<void()> onProcessMessages;
+    // Each ShowFileProgress, in order.
+    struct Progress {
+        std::string entry;
+        long long received;
+        long long total;
+        int index;
+        int count;
+    };
+    std::vector<Progress> progress;
+    int waitCount = 0;
 
     const std::string& ProgramName() const override { return programName; }
     runtime::TDateTime LastLogTime() const override { return lastLogTime; }
@@ -37,6 +47,13 @@ public:
     void ProcessMessages() override {
         ++processMessagesCount;
         if (onProcessMessages) onProcessMessages();
+    }
+    bool WaitAnswering(HANDLE event, DWORD timeoutMs) override {
+        ++waitCount;
+        return WaitForSingleObject(event, timeoutMs) == WAIT_OBJECT_0;
+    }
+    void ShowFileProgress(const engine::FileProgress& p) override {
+        progress.push_back({p.entry, p.received, p.total, p.index, p.count});
     }
     void Close() override { ++closeCount; }
     void ShellOpen(const std::string& target) override { shellOpened.push_back(target); }

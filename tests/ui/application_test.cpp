@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -162,4 +164,73 @@ TEST(LayerClasses, PanelsAndSpeedButtonsAreOfTheLayersOwnClassesAndFoundFromThei
     EXPECT_EQ(Control::FromHandle(form->panel.Handle()), &form->panel);
     EXPECT_EQ(Control::FromHandle(form->button.Handle()), &form->button);
     EXPECT_EQ(TForm::OfWindow(form->button.Handle()), form);
+}
+
+// Waiting while the windows answer: what comes in while the wait lasts.
+class AnsweringWait : public ShownTestForm {};
+
+TEST_F(AnsweringWait, EndsWhenTheEventIsSetOrTheTimeIsUp) {
+    UniqueEventHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    const DWORD start = GetTickCount();
+    EXPECT_FALSE(application.WaitAnswering(event.get(), 200));
+    EXPECT_GE(GetTickCount() - start, 190u);
+    std::thread setter([&] {
+        Sleep(100);
+        SetEvent(event.get());
+    });
+    EXPECT_TRUE(application.WaitAnswering(event.get(), 10000));
+    setter.join();
+    EXPECT_TRUE(application.WaitAnswering(event.get(), 0)) << "set already";
+}
+
+TEST_F(AnsweringWait, AnswersSentMessagesAndTheFrameButKeepsControlInputQueued) {
+    UniqueEventHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    HWND frame = form->Handle();
+    // Control input: a click on the button and a key, posted before the wait.
+    PostMessageW(form->button.Handle(), BM_CLICK, 0, 0);
+    PostMessageW(form->button.Handle(), WM_KEYDOWN, 'A', 0);
+    // The frame's own: minimised from its system menu.
+    PostMessageW(frame, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    // Sent from another thread, which waits for the answer.
+    std::atomic<bool> answered{false};
+    std::thread sender([&] {
+        DWORD_PTR result = 0;
+        answered = SendMessageTimeoutW(frame, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result) != 0;
+        SetEvent(event.get());
+    });
+    EXPECT_TRUE(application.WaitAnswering(event.get(), 10000));
+    sender.join();
+    EXPECT_TRUE(answered);
+    EXPECT_TRUE(IsIconic(frame)) << "the frame's command was handled";
+    EXPECT_EQ(form->clicks, 0) << "the click waits";
+
+    application.ProcessMessages();
+    EXPECT_EQ(form->clicks, 1) << "the click comes once messages go through";
+    ShowWindow(frame, SW_RESTORE);
+}
+
+// The thread's processor time so far, in ms.
+ULONGLONG ThreadTimeMs() {
+    FILETIME created{}, exited{}, kernel{}, user{};
+    GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user);
+    auto ms = [](const FILETIME& t) { return ((ULONGLONG{t.dwHighDateTime} << 32) | t.dwLowDateTime) / 10000; };
+    return ms(kernel) + ms(user);
+}
+
+TEST_F(AnsweringWait, InputLeftQueuedDoesNotKeepItBusy) {
+    UniqueEventHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    PostMessageW(form->button.Handle(), BM_CLICK, 0, 0);
+    const ULONGLONG before = ThreadTimeMs();
+    EXPECT_FALSE(application.WaitAnswering(event.get(), 500));
+    EXPECT_LT(ThreadTimeMs() - before, 250u) << "the wait looked at the queue over and over";
+    EXPECT_EQ(form->clicks, 0);
+}
+
+TEST_F(AnsweringWait, CloseDuringTheWaitEndsTheLoopAfterIt) {
+    UniqueEventHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    // As Alt+F4 does.
+    PostMessageW(form->Handle(), WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_FALSE(application.WaitAnswering(event.get(), 300));
+    EXPECT_TRUE(application.Terminated()) << "the end is queued";
+    EXPECT_TRUE(IsWindowVisible(form->Handle())) << "and the form stays until then";
 }

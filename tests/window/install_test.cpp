@@ -78,6 +78,7 @@ TEST_F(InstallTest, RunWithoutTheFlagOpensTheFolderTwiceAndRenamesCancel) {
     EXPECT_EQ(MessageOf(LogLines().back()), "OK");
     EXPECT_EQ(launches, (std::vector<std::string>{dest, dest}));
     EXPECT_EQ(form->dovrin.Text(), "Закрыть");
+    EXPECT_EQ(form->StatusBar1.Text(), "") << "the status bar is empty once the run is over";
     application.ProcessMessages();
     EXPECT_FALSE(application.Terminated());
 }
@@ -89,6 +90,7 @@ TEST_F(InstallTest, FailedFileEndsTheRunWithItsErrorLineAndNothingStarted) {
     EXPECT_EQ(MessageOf(LogLines().back()), "Ошибка при получении файла - " + dest + "\\Data\\readme.txt");
     EXPECT_TRUE(launches.empty());
     EXPECT_EQ(form->dovrin.Text(), "Отмена");
+    EXPECT_EQ(form->StatusBar1.Text(), "") << "also after a failed run";
     application.ProcessMessages();
     EXPECT_FALSE(application.Terminated());
 }
