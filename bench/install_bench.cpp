@@ -1,5 +1,6 @@
 // Runs the engine's install run once, without a window, and prints figures:
-//   install_bench SITE_HOST DEST PRODUCT
+//   install_bench SITE_HOST DEST PRODUCT [https]
+// (https: as an installer built for an HTTPS site)
 // prints "seconds=<s> peak_working_set=<bytes> idle_working_set=<bytes> result=<OK|FAILED>".
 #include "runtime/exceptions.h"
 #include "engine/install_run.h"
@@ -27,8 +28,8 @@ size_t WorkingSet(bool peak) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: install_bench SITE_HOST DEST PRODUCT\n");
+    if (argc != 4 && !(argc == 5 && std::string(argv[4]) == "https")) {
+        std::fprintf(stderr, "usage: install_bench SITE_HOST DEST PRODUCT [https]\n");
         return 2;
     }
     // The form without a window: no panel to paint, the log kept in memory.
@@ -36,6 +37,7 @@ int main(int argc, char** argv) {
     form.siteHost = argv[1];
     form.destination = argv[2];
     form.programName = argv[3];
+    form.siteOverHttps = argc == 5;
     form.runAfterInstall = false;
     const size_t idle = WorkingSet(false);
     const auto start = std::chrono::steady_clock::now();
