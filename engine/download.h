@@ -1,4 +1,4 @@
-// Fetching one HTTP URL into one local file.
+// Fetching one HTTP or HTTPS URL into one local file.
 #pragma once
 
 #include "engine/installer_form.h"
