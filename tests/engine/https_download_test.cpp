@@ -1,8 +1,9 @@
 // Fetches over HTTPS: the test site's nginx with each of its certificates,
-// reached through the site's proxy (CONNECT), and redirects between the
-// schemes. A refused fetch fails as a site that does not answer and touches
+// reached through the site's proxy (CONNECT; the harness sets http_proxy for
+// these tests), and redirects between the schemes. A refused fetch fails as a site that does not answer and touches
 // nothing; WinINet's own error says why.
 #include "engine/download.h"
+#include "engine/timed_fetch.h"
 
 #include "tests/support/fake_form.h"
 #include "tests/support/file_bytes.h"
@@ -53,17 +54,16 @@ const HttpsCase kCases[] = {
 };
 // Not in the table: a plain site that moves up to HTTPS and from there back
 // down within one fetch. Wine 8 ends the whole process then, through a proxy
-// ("Assertion failed: server->addr_len", dlls/wininet/netconnection.c); the
-// fetch refuses it as the row above does (the redirect's URL marks it).
+// ("Assertion failed: server->addr_len", dlls/wininet/netconnection.c). The
+// fetch sees the way up (WentOverHttpsAfterARedirectUp below) and refuses
+// the way down as the row above does.
 
 class HttpsDownloadTest : public ::testing::TestWithParam<HttpsCase> {
 protected:
-    HttpsDownloadTest() {
-        // WinINet reads the proxy when a session opens: through the test site.
-        static const std::string proxy = "http_proxy=" + site.ProxyUrl();
-        _putenv(proxy.c_str());
+    void SetUp() override {
+        const char* proxy = std::getenv("http_proxy");
+        ASSERT_TRUE(proxy != nullptr && proxy == site.ProxyUrl()) << "run with HARNESS_SITE_PROXY=1 (scripts/wine-run)";
     }
-    ~HttpsDownloadTest() override { _putenv("http_proxy="); }
 
     TestSite site;
     TempFolder temp;
@@ -99,6 +99,24 @@ TEST_P(HttpsDownloadTest, FetchesOnlyWhatWinINetTrustsAndNeverComesDown) {
 
 INSTANTIATE_TEST_SUITE_P(Sites, HttpsDownloadTest, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(HttpsDownloadTest, WentOverHttpsAfterARedirectUp) {
+    site.Put(kPath, "body");
+    site.Tunnel("valid");
+    site.Fault(kPath, "redirect 301 " + kHttpsUrl);
+    TimedFetch fetch;
+    ASSERT_TRUE(fetch.OpenSession());
+    ASSERT_EQ(fetch.OpenUrl(kHttpUrl), Step::Done);
+    EXPECT_TRUE(fetch.WentOverHttps()) << "the redirect's URL was https://";
+    EXPECT_TRUE(fetch.EndedOverHttps());
+
+    TimedFetch plain;
+    ASSERT_TRUE(plain.OpenSession());
+    site.Fault(kPath, "");
+    ASSERT_EQ(plain.OpenUrl(kHttpUrl), Step::Done);
+    EXPECT_FALSE(plain.WentOverHttps());
+    EXPECT_FALSE(plain.EndedOverHttps());
+}
 
 TEST_F(HttpsDownloadTest, HandshakeThatStallsEndsAtTheTimeLimit) {
     ScopedHook timeout(SetTransferTimeoutForTesting, 2000);
