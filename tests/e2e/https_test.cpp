@@ -16,6 +16,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -36,11 +37,16 @@ std::string Joined(const std::vector<std::string>& lines) {
 class EndToEndHttps : public testing::Test {
 protected:
     void SetUp() override {
+        explorersBefore_ = ProcessesNamed("explorer.exe");
         files_ = {{kManifest, "[UpdateFiles]\r\n" + kManifest + "\r\nreadme.txt\r\nData\\sample.txt\r\n"},
                   {"readme.txt", "read me over HTTPS"},
                   {"Data\\sample.txt", std::string(30000, 's')}};
         site_.PutProduct(kProduct, files_);
     }
+
+    // A run with the run flag cleared opens the destination in the file
+    // manager, which must not outlive the test.
+    void TearDown() override { EndProcessesNamed("explorer.exe", explorersBefore_); }
 
     // A plain site that answers every file with a 301 to the same path over HTTPS.
     void MoveSiteUpToHttps() {
@@ -72,6 +78,7 @@ protected:
     }
 
     ProductFiles files_;
+    std::set<DWORD> explorersBefore_;
     TestSite site_;
     TempFolder temp_;
     std::string dest_ = temp_ / kProduct;
