@@ -18,7 +18,8 @@
 namespace {
 
 constexpr DWORD kBlockSize = 1024 * 1024;
-constexpr DWORD kOpenUrlFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_PASSIVE | INTERNET_FLAG_NO_CACHE_WRITE;
+constexpr DWORD kOpenUrlFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_PASSIVE | INTERNET_FLAG_NO_CACHE_WRITE |
+                                INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS;
 
 bool Fetch(const std::string& url, const std::string& path, char* block) {
     HINTERNET session = InternetOpenA("", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);

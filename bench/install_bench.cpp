@@ -1,5 +1,6 @@
 // Runs the engine's install run once, without a window, and prints figures:
-//   install_bench SITE_HOST DEST PRODUCT [--no-progress]
+//   install_bench SITE_HOST DEST PRODUCT [--no-progress] [https]
+// (https: as an installer built for an HTTPS site)
 // prints "seconds=<s> peak_working_set=<bytes> idle_working_set=<bytes> result=<OK|FAILED>".
 #include "runtime/exceptions.h"
 #include "engine/fetch_status.h"
@@ -48,9 +49,15 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
-    const bool noProgress = argc == 5 && std::strcmp(argv[4], "--no-progress") == 0;
-    if (argc != 4 && !noProgress) {
-        std::fprintf(stderr, "usage: install_bench SITE_HOST DEST PRODUCT [--no-progress]\n");
+    bool noProgress = false;
+    bool https = false;
+    for (int i = 4; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--no-progress") == 0) noProgress = true;
+        else if (std::strcmp(argv[i], "https") == 0) https = true;
+        else argc = 0;
+    }
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: install_bench SITE_HOST DEST PRODUCT [--no-progress] [https]\n");
         return 2;
     }
     // The form without a window: no panel to paint, the log kept in memory;
@@ -59,6 +66,7 @@ int main(int argc, char** argv) {
     form.siteHost = argv[1];
     form.destination = argv[2];
     form.programName = argv[3];
+    form.siteOverHttps = https;
     form.runAfterInstall = false;
     form.showProgress = !noProgress;
     const size_t idle = WorkingSet(false);

@@ -126,6 +126,9 @@ int DownloadFile(InstallerForm& form, const std::string& url, const std::string&
     TimedFetch fetch(form);
     if (!fetch.OpenSession()) return kDownloadNoSession;
     if (!IsHttpUrl(url) || fetch.OpenUrl(url) != Step::Done) return kDownloadNotOpened;
+    // Never back down from HTTPS to plain HTTP within a fetch, and never to
+    // it at all in a build for an HTTPS site.
+    if ((form.SiteOverHttps() || fetch.WentOverHttps()) && !fetch.EndedOverHttps()) return kDownloadNotOpened;
 
     // When the folder cannot be made, the log says so and the probe fails.
     // A target that can never be written fails here, whatever the server answers.

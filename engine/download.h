@@ -1,4 +1,4 @@
-// Fetching one HTTP URL into one local file.
+// Fetching one HTTP or HTTPS URL into one local file.
 #pragma once
 
 #include "engine/installer_form.h"
@@ -10,7 +10,8 @@ namespace engine {
 
 // Results of DownloadFile below 1.
 constexpr int kDownloadEmpty = 0;          // empty URL, path or body; nothing written
-constexpr int kDownloadNotOpened = -1;     // URL not opened, no answer in time, or a status other than 2xx
+constexpr int kDownloadNotOpened = -1;     // URL not opened (also for a certificate refused or a redirect
+                                           // down to plain HTTP), no answer in time, or a status other than 2xx
 constexpr int kDownloadNoSession = -2;     // no internet session
 constexpr int kDownloadIncomplete = -3;    // cut off, silent too long, failed read or write, or too long
 
@@ -24,6 +25,10 @@ constexpr long long kDownloadByteLimit = 100000LL * 10240;
 constexpr int kTransferTimeoutMs = 30000;
 // Tests shorten the limit; 0 restores kTransferTimeoutMs.
 void SetTransferTimeoutForTesting(int milliseconds);
+// The WinINet error of the last URL that did not open (a certificate that
+// WinINet refused, say), ERROR_SUCCESS after one that opened; for tests, as
+// the log never shows it.
+unsigned long LastOpenErrorForTesting();
 
 // Tests lower the copy limit for bodies sent without a Content-Length; 0
 // restores kDownloadByteLimit.

@@ -36,13 +36,14 @@ public:
 // Where one run fetches from and installs to.
 struct RunSite {
     std::string dest;              // the destination folder as the run began
-    std::string baseUrl;           // http://<host>/Updates/<product>
+    std::string baseUrl;           // http://<host>/Updates/<product>, or https://
     std::string manifestRelative;  // Resources\<product>.ini
 };
 
 RunSite SiteOfRun(const InstallerForm& form, const std::string& dest) {
     const std::string& programName = form.ProgramName();
-    return {dest, ReplaceAll(form.SiteHost(), "www.", "http://") + "/Updates/" + programName,
+    const char* scheme = form.SiteOverHttps() ? "https://" : "http://";
+    return {dest, ReplaceAll(form.SiteHost(), "www.", scheme) + "/Updates/" + programName,
             "Resources\\" + programName + ".ini"};
 }
 

@@ -35,6 +35,8 @@ public:
     virtual std::string DestinationText() const = 0;
     // The site's host as the build fixed it, "www." in front of its name.
     virtual std::string SiteHost() const = 0;
+    // Whether the build fetches the site over HTTPS instead of plain HTTP.
+    virtual bool SiteOverHttps() const = 0;
     // Whether a successful run starts the product and ends the program, or
     // shows the folder and leaves the window open.
     virtual bool RunAfterInstall() const = 0;

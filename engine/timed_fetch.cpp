@@ -4,6 +4,7 @@
 #include "runtime/unique_handle.h"
 
 #include <atomic>
+#include <cstring>
 
 namespace engine {
 
@@ -44,8 +45,19 @@ std::atomic<DWORD> gTransferTimeoutMs{kTransferTimeoutMs};
 constexpr DWORD kReadFlags = IRF_ASYNC | IRF_NO_WAIT;
 static_assert((kReadFlags & IRF_NO_WAIT) != 0, "Read reads again after a completion: the completion must not fill the block");
 // Always from the server, and never into the cache.
-constexpr DWORD kOpenUrlFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_PASSIVE | INTERNET_FLAG_NO_CACHE_WRITE;
-static_assert(kOpenUrlFlags == 0x8C000000);
+// A site that moves itself from HTTP up to HTTPS is followed (WinINet on
+// Windows may stop at such a redirect otherwise); the way back down is never
+// let through (download.cpp).
+constexpr DWORD kOpenUrlFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_PASSIVE | INTERNET_FLAG_NO_CACHE_WRITE |
+                                INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS;
+static_assert(kOpenUrlFlags == 0x8C004000);
+// No INTERNET_FLAG_IGNORE_CERT_* and no SECURITY_FLAG_IGNORE_*: WinINet's own
+// certificate checks decide, and a certificate it refuses fails the open.
+
+// The WinINet error of the last open that failed, for tests.
+std::atomic<DWORD> gLastOpenError{ERROR_SUCCESS};
+
+bool IsHttpsUrl(const char* url) { return _strnicmp(url, "https:", 6) == 0; }
 
 }  // namespace
 
@@ -57,6 +69,7 @@ struct Transfer {
     std::atomic<DWORD_PTR> result{0};         // of the step that completed last
     std::atomic<DWORD> error{ERROR_SUCCESS};  // of the step that completed last
     std::atomic<HINTERNET> created{nullptr};  // the request handle, as soon as WinINet makes it
+    std::atomic<bool> overHttps{false};       // the URL, or a redirect, was https://
     // A read given up while WinINet may still fill the block: the callback
     // frees the transfer when this handle has closed.
     HINTERNET abandoned = nullptr;
@@ -125,6 +138,11 @@ void CALLBACK OnInternetStatus(HINTERNET handle, DWORD_PTR context, DWORD status
     case INTERNET_STATUS_RESPONSE_RECEIVED:
         transfer->lastSignOfLife = GetTickCount();
         break;
+    // The site has answered, and WinINet follows it: info is the new URL.
+    case INTERNET_STATUS_REDIRECT:
+        if (info != nullptr && infoLength > 0 && IsHttpsUrl(static_cast<const char*>(info))) transfer->overHttps = true;
+        transfer->lastSignOfLife = GetTickCount();
+        break;
     case INTERNET_STATUS_REQUEST_COMPLETE:
         if (info != nullptr && infoLength >= sizeof(INTERNET_ASYNC_RESULT)) {
             const auto* outcome = static_cast<const INTERNET_ASYNC_RESULT*>(info);
@@ -151,6 +169,8 @@ void CALLBACK OnInternetStatus(HINTERNET handle, DWORD_PTR context, DWORD status
 void SetTransferTimeoutForTesting(int milliseconds) {
     gTransferTimeoutMs = milliseconds > 0 ? static_cast<DWORD>(milliseconds) : static_cast<DWORD>(kTransferTimeoutMs);
 }
+
+DWORD LastOpenErrorForTesting() { return gLastOpenError; }
 
 HINTERNET RequestOfCompletedOpen(DWORD_PTR result, DWORD error, HINTERNET created) {
     if (error != ERROR_SUCCESS || result == FALSE) return nullptr;
@@ -194,21 +214,37 @@ bool TimedFetch::OpenSession() {
 Step TimedFetch::OpenUrl(const std::string& url) {
     Transfer& transfer = *transfer_;
     ForgetEarlierCompletions();
+    transfer.overHttps = IsHttpsUrl(url.c_str());
     transfer.lastSignOfLife = GetTickCount();
+    gLastOpenError = ERROR_SUCCESS;
     HINTERNET opened = InternetOpenUrlA(session_.get(), url.c_str(), nullptr, 0, kOpenUrlFlags, transfer.id);
     if (opened == nullptr) {
-        if (GetLastError() != ERROR_IO_PENDING) return Step::Failed;
+        const DWORD error = GetLastError();
+        if (error != ERROR_IO_PENDING) {
+            gLastOpenError = error;
+            return Step::Failed;
+        }
         const bool completed = AwaitCompletion();
         HINTERNET created = transfer.created.exchange(nullptr);
         opened = completed ? RequestOfCompletedOpen(transfer.result, transfer.error, created) : nullptr;
         if (opened == nullptr) {
             // A request that WinINet made but did not finish is ours to close.
             request_.reset(created);
+            gLastOpenError = completed ? transfer.error.load() : static_cast<DWORD>(ERROR_INTERNET_TIMEOUT);
             return completed ? Step::Failed : Step::TimedOut;
         }
     }
     request_.reset(opened);
     return Step::Done;
+}
+
+bool TimedFetch::WentOverHttps() const { return transfer_->overHttps; }
+
+bool TimedFetch::EndedOverHttps() const {
+    char url[INTERNET_MAX_URL_LENGTH + 1] = {};
+    DWORD size = INTERNET_MAX_URL_LENGTH;
+    if (!InternetQueryOptionA(request_.get(), INTERNET_OPTION_URL, url, &size)) return false;
+    return IsHttpsUrl(url);
 }
 
 void TimedFetch::AllocateBlock(DWORD size) {

@@ -33,6 +33,12 @@ public:
     // Connects, sends the request and receives the response head.
     Step OpenUrl(const std::string& url);
     HINTERNET Request() const { return request_.get(); }
+    // Whether the fetch has been over HTTPS: its own URL, or one that a
+    // redirect took it to.
+    bool WentOverHttps() const;
+    // Whether the response came from an https:// URL, after the redirects
+    // (INTERNET_OPTION_URL of the request); false when WinINet cannot tell.
+    bool EndedOverHttps() const;
 
     void AllocateBlock(DWORD size);
     // Reads what the site has sent so far into the block, waiting while it has

@@ -1,6 +1,7 @@
 // Install-<product>.exe: the installer's entry point.
 #include "runtime/exceptions.h"
 #include "window/product_profile.h"
+#include "window/site_scheme.h"
 #include "ui/application.h"
 #include "window/tforminstallprogram.h"
 
@@ -10,6 +11,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         ui::Application->MainFormOnTaskBar = true;
         ui::Application->CreateForm(FormInstallProgram);
         FormInstallProgram->SetProgramName(kProductName);
+        FormInstallProgram->SetSiteOverHttps(kSiteOverHttps);
         ui::Application->Run();
     } catch (const runtime::Exception& error) {
         ui::Application->ShowException(error);

@@ -46,6 +46,7 @@ public:
 
     // Set once by the entry point before the window is shown.
     void SetProgramName(const std::string& name) { programName_ = name; }
+    void SetSiteOverHttps(bool overHttps) { siteOverHttps_ = overHttps; }
 
     // InstallerForm
     const std::string& ProgramName() const override { return programName_; }
@@ -53,6 +54,7 @@ public:
     void SetLastLogTime(runtime::TDateTime value) override { lastLogTime_ = value; }
     std::string DestinationText() const override { return EditPathDest.Text(); }
     std::string SiteHost() const override { return LabelSite.Text(); }
+    bool SiteOverHttps() const override { return siteOverHttps_; }
     bool RunAfterInstall() const override { return CheckBoxRun.Checked(); }
     void SetCancelCaption(const std::string& caption) override { dovrin.SetText(caption); }
     int LogLineCount() const override { return MemoInform.LineCount(); }
@@ -82,6 +84,7 @@ private:
     ui::TaskbarProgress taskbar_;
     bool waiting_ = false;  // in WaitAnswering
     unsigned deferred_ = 0;
+    bool siteOverHttps_ = false;
     runtime::TDateTime lastLogTime_ = 0;
     ui::ToolTips hints_;
     friend void LoadFormLayout(TFormInstallProgram& form);

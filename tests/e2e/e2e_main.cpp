@@ -11,11 +11,13 @@ namespace {
 
 std::string installerPath;
 std::string demoProductPath;
+std::string httpsInstallerPath;
 
 }  // namespace
 
 const std::string& InstallerPath() { return installerPath; }
 const std::string& DemoProductPath() { return demoProductPath; }
+const std::string& HttpsInstallerPath() { return httpsInstallerPath; }
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
@@ -23,6 +25,7 @@ int main(int argc, char** argv) {
         std::string argument = argv[i];
         if (argument.rfind("--installer=", 0) == 0) installerPath = WindowsPathFromUnix(argument.substr(12));
         if (argument.rfind("--demo-product=", 0) == 0) demoProductPath = WindowsPathFromUnix(argument.substr(15));
+        if (argument.rfind("--https-installer=", 0) == 0) httpsInstallerPath = WindowsPathFromUnix(argument.substr(18));
     }
     if (installerPath.empty() || demoProductPath.empty()) {
         std::fprintf(stderr, "usage: e2e_tests --installer=PATH --demo-product=PATH [gtest flags]\n");

@@ -1,10 +1,12 @@
 // The programs the end-to-end tests drive, as the test run was given them
-// (--installer=PATH --demo-product=PATH), as Windows paths.
+// (--installer=PATH --demo-product=PATH --https-installer=PATH), as Windows paths.
 #pragma once
 
 #include <string>
 
 // Install-<product>.exe as the build made it.
 const std::string& InstallerPath();
+// The same program built for an HTTPS site (PRODUCT_SITE_SCHEME=https).
+const std::string& HttpsInstallerPath();
 // The demo product's program, which the test site serves.
 const std::string& DemoProductPath();

@@ -18,6 +18,8 @@ A file FILE may have a sidecar FILE.fault, one directive a line:
                   send every chunk but not the last (empty) one, then drop the
                   connection
     reset N       send N bytes of the body, then reset the connection (RST)
+    redirect N URL
+                  answer with status N (301, 302, 307, 308) and Location URL
 A stalled connection is closed by the server once the client has gone, or
 after a minute at most.
 A missing file answers 404.
@@ -25,6 +27,11 @@ Every request path is appended to the request log, one a line, and the path
 with its headers ("\tName: value" each) to the log's name + ".headers".
 The server also answers as an HTTP proxy (absolute request targets), so that a
 program built for the real site can be pointed at it through the proxy settings.
+As a proxy it also answers CONNECT, whatever the host asked for, with a tunnel
+to one of the HTTPS servers that `scripts/harness tls-start` runs (listed in
+the --tls-ports file): the one named in the file .tunnel at the site root,
+"valid" without it. The name "stall" answers the CONNECT and then sends
+nothing, so that the TLS handshake never ends.
 """
 import argparse
 import http.server
@@ -36,6 +43,9 @@ import time
 import select
 import struct
 import urllib.parse
+
+# A file at the site root that names the HTTPS server CONNECT tunnels to.
+TUNNEL_FILE = ".tunnel"
 
 # The longest a stalled connection stays open.
 STALL_SECONDS = 60
@@ -64,6 +74,7 @@ class SiteHandler(http.server.BaseHTTPRequestHandler):
     disable_nagle_algorithm = True
     root = "."
     log_path = None
+    tls_ports_path = None
     log_lock = threading.Lock()
 
     def log_message(self, format, *args):  # noqa: A002 - the base class's name
@@ -130,6 +141,54 @@ class SiteHandler(http.server.BaseHTTPRequestHandler):
             return
         self.wfile.write(b"0\r\n\r\n")
 
+    def do_CONNECT(self):
+        try:
+            with open(os.path.join(self.root, TUNNEL_FILE), encoding="utf-8") as f:
+                route = f.read().strip() or "valid"
+        except FileNotFoundError:
+            route = "valid"
+        if route == "stall":
+            self.send_response(200, "Connection established")
+            self.end_headers()
+            self.stay_silent()
+            return
+        ports = {}
+        try:
+            with open(self.tls_ports_path or "", encoding="utf-8") as f:
+                ports = dict(line.split() for line in f if line.strip())
+        except (FileNotFoundError, ValueError):
+            pass
+        if route not in ports:
+            self.send_error(502, "no HTTPS server %s (scripts/harness tls-start)" % route)
+            return
+        try:
+            upstream = socket.create_connection(("127.0.0.1", int(ports[route])))
+        except OSError:
+            self.send_error(502)
+            return
+        self.send_response(200, "Connection established")
+        self.end_headers()
+        self.wfile.flush()
+        self.close_connection = True
+        with upstream:
+            sockets = [self.connection, upstream]
+            while True:
+                readable, _, _ = select.select(sockets, [], [], STALL_SECONDS)
+                if not readable:
+                    break
+                try:
+                    done = False
+                    for source in readable:
+                        data = source.recv(1 << 16)
+                        if not data:
+                            done = True
+                            break
+                        (upstream if source is self.connection else self.connection).sendall(data)
+                    if done:
+                        break
+                except OSError:
+                    break
+
     def do_GET(self):
         # The installer sends the URL byte for byte: keep those bytes.
         raw_path = self.path.split("?", 1)[0]
@@ -154,6 +213,13 @@ class SiteHandler(http.server.BaseHTTPRequestHandler):
         stall = faults.get("stall", "").split()
         if stall[:1] == ["head"]:
             self.stay_silent()
+            return
+        redirect = faults.get("redirect", "").split()
+        if len(redirect) == 2:
+            self.send_response(int(redirect[0]))
+            self.send_header("Location", redirect[1])
+            self.send_header("Content-Length", "0")
+            self.end_headers()
             return
         if "status" in faults:
             status = int(faults["status"])
@@ -216,10 +282,12 @@ def main():
     parser.add_argument("--port", type=int, default=0, help="0 picks a free port")
     parser.add_argument("--port-file", help="where to write the port once listening")
     parser.add_argument("--log", help="request log")
+    parser.add_argument("--tls-ports", help="the HTTPS servers that CONNECT tunnels to, \"NAME PORT\" lines")
     args = parser.parse_args()
 
     SiteHandler.root = os.path.abspath(args.root)
     SiteHandler.log_path = args.log
+    SiteHandler.tls_ports_path = args.tls_ports
     server = http.server.ThreadingHTTPServer(("127.0.0.1", args.port), SiteHandler)
     server.daemon_threads = True
     port = server.server_address[1]

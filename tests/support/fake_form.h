@@ -15,6 +15,7 @@ public:
     runtime::TDateTime lastLogTime = 0;
     std::string destination;
     std::string siteHost;
+    bool siteOverHttps = false;
     bool runAfterInstall = true;
     std::string cancelCaption = "Отмена";
     std::vector<std::string> log;
@@ -39,6 +40,7 @@ public:
     void SetLastLogTime(runtime::TDateTime value) override { lastLogTime = value; }
     std::string DestinationText() const override { return destination; }
     std::string SiteHost() const override { return siteHost; }
+    bool SiteOverHttps() const override { return siteOverHttps; }
     bool RunAfterInstall() const override { return runAfterInstall; }
     void SetCancelCaption(const std::string& caption) override { cancelCaption = caption; }
     int LogLineCount() const override { return static_cast<int>(log.size()); }

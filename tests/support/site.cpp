@@ -67,6 +67,8 @@ void TestSite::Fault(const std::string& path, const std::string& directives) con
     WriteFileBytes(root_ + "\\" + WindowsPath(path) + ".fault", directives);
 }
 
+void TestSite::Tunnel(const std::string& server) const { WriteFileBytes(root_ + "\\.tunnel", server); }
+
 std::vector<std::string> TestSite::Requests() const {
     return SplitLines(ReadFileBytes(requestLog_), "\n");
 }

@@ -36,6 +36,10 @@ public:
     // "truncate 100", "length 5000", "close", "delay 0.5", "stall head",
     // "stall body 100", "trickle 10" (tests/site/site_server.py says what they do).
     void Fault(const std::string& path, const std::string& directives) const;
+    // Where the site's proxy tunnels CONNECT to, as long as this site lives:
+    // one of the HTTPS servers of `scripts/harness tls-start` ("valid",
+    // "other-name", "expired", "untrusted", "downgrade") or "stall".
+    void Tunnel(const std::string& server) const;
     // The paths requested since construction, in order ("/Updates/...").
     std::vector<std::string> Requests() const;
     // The headers of those requests, in the same order: "Name: value" each.

@@ -3,6 +3,7 @@ listed file, each fault reported on a line of its own."""
 import hashlib
 import http.client
 import os
+import ssl
 import sys
 import urllib.parse
 
@@ -27,52 +28,81 @@ class RawPathConnection(http.client.HTTPConnection):
         return request.encode("latin-1")
 
 
+class RawPathSecureConnection(http.client.HTTPSConnection):
+    """RawPathConnection over TLS."""
+
+    _encode_request = RawPathConnection._encode_request
+
+
+DEFAULT_PORTS = {"http": 80, "https": 443}
+
+
 class Site:
-    def __init__(self, url, timeout=30):
+    def __init__(self, url, timeout=30, cafile=None):
         parts = urllib.parse.urlsplit(site_url(url))
         try:
-            port = parts.port or 80
+            port = parts.port or DEFAULT_PORTS.get(parts.scheme)
         except ValueError:
             port = None
-        if parts.scheme != "http" or not parts.hostname or not port or parts.path not in ("", "/") or parts.query:
-            raise PublishError("--check takes http://HOST[:PORT] or the build's site host www.HOST[:PORT] "
-                               "(the installer fetches plain HTTP)")
+        if parts.scheme not in DEFAULT_PORTS or not parts.hostname or not port or parts.path not in ("", "/") \
+                or parts.query:
+            raise PublishError("--check takes http://HOST[:PORT], https://HOST[:PORT] or the build's site host "
+                               "www.HOST[:PORT] (plain HTTP)")
         if parts.hostname.startswith("www."):
-            print("publish: note: an installer built for the site host %s asks http://%s: pass %s to check that"
-                  % (parts.netloc, parts.netloc[4:], parts.netloc), file=sys.stderr)
-        self.host, self.port, self.timeout = parts.hostname, port, timeout
+            print("publish: note: an installer built for the site host %s asks %s://%s: pass %s to check that"
+                  % (parts.netloc, parts.scheme, parts.netloc[4:], parts.netloc), file=sys.stderr)
+        self.scheme, self.host, self.port, self.timeout = parts.scheme, parts.hostname, port, timeout
+        # The certificate and its name are checked as WinINet checks them:
+        # against the system's CAs, or against --cafile's alone.
+        try:
+            self.tls = ssl.create_default_context(cafile=cafile)
+        except (OSError, ssl.SSLError) as error:
+            raise PublishError("--cafile %s: %s" % (cafile, getattr(error, "strerror", None) or error))
         self.connection = None
         self.redirected = None
 
     def url(self, path):
-        return "http://%s:%d%s" % (self.host, self.port, path.decode("latin-1"))
+        return "%s://%s:%d%s" % (self.scheme, self.host, self.port, path.decode("latin-1"))
 
     def fetch(self, path, sink=None):
-        """Fetches path (bytes), following redirects as WinINet does; returns
-        (status, body length, announced length or None, error text or
-        None); hands the body to sink. self.redirected is then where the
-        redirects went, or None."""
-        host, port, self.redirected = self.host, self.port, None
+        """Fetches path (bytes), following redirects as the installer does:
+        from HTTP up to HTTPS, never back down; returns (status, body
+        length, announced length or None, error text or None); hands the
+        body to sink. self.redirected is then the chain of redirects
+        followed, or None."""
+        scheme, host, port, self.redirected = self.scheme, self.host, self.port, None
+        chain = []
+        over_https = scheme == "https"
         for _ in range(REDIRECTS + 1):
-            result = self.fetch_once(host, port, path, sink)
+            result = self.fetch_once(scheme, host, port, path, sink)
             status, location = result[0], result[4]
             if status not in (301, 302, 303, 307, 308) or not location:
                 return result[:4]
-            url = urllib.parse.urljoin("http://%s:%d%s" % (host, port, path.decode("latin-1")), location)
+            url = urllib.parse.urljoin("%s://%s:%d%s" % (scheme, host, port, path.decode("latin-1")), location)
             parts = urllib.parse.urlsplit(url)
-            if parts.scheme != "http" or not parts.hostname:
-                return None, 0, None, "answered %d, to %s: the check follows plain HTTP only" % (status, url)
-            self.redirected = "%d to %s" % (status, url)
-            host, port = parts.hostname, parts.port or 80
+            chain.append("%d to %s" % (status, url))
+            self.redirected = ", then ".join(chain)
+            if parts.scheme not in DEFAULT_PORTS or not parts.hostname:
+                return None, 0, None, "%s: the installer follows HTTP and HTTPS only" % self.redirected
+            if parts.scheme == "http" and over_https:
+                return None, 0, None, "%s: the installer never comes back down from HTTPS to plain HTTP" \
+                    % self.redirected
+            over_https = over_https or parts.scheme == "https"
+            scheme, host, port = parts.scheme, parts.hostname, parts.port or DEFAULT_PORTS[parts.scheme]
             path = (parts.path or "/").encode("latin-1") + (b"?" + parts.query.encode("latin-1") if parts.query else b"")
         return None, 0, None, "more than %d redirects, the last to %s" % (REDIRECTS, url)
 
-    def fetch_once(self, host, port, path, sink):
-        if self.connection is not None and (self.connection.host, self.connection.port) != (host, port):
+    def fetch_once(self, scheme, host, port, path, sink):
+        kind = RawPathSecureConnection if scheme == "https" else RawPathConnection
+        if self.connection is not None and (type(self.connection), self.connection.host, self.connection.port) \
+                != (kind, host, port):
             self.close()
         for attempt in (1, 2):
             if self.connection is None:
-                self.connection = RawPathConnection(host, port, timeout=self.timeout)
+                if scheme == "https":
+                    self.connection = kind(host, port, timeout=self.timeout, context=self.tls)
+                else:
+                    self.connection = kind(host, port, timeout=self.timeout)
             try:
                 self.connection.putrequest("GET", path.decode("latin-1"), skip_accept_encoding=True)
                 self.connection.putheader("Cache-Control", "no-cache")
@@ -165,15 +195,17 @@ def local_fault(path, received, digest):
     return None
 
 
-def check(url, product, against=None, timeout=30, key=None):
-    """Checks the site at url (http://HOST or the build's www.HOST) for
-    product, comparing with the folder against if given, and the manifest's
-    signature with the public key at key if given; prints a line for each
-    problem and returns the exit status: 0 only for a clean site."""
+def check(url, product, against=None, timeout=30, key=None, cafile=None):
+    """Checks the site at url (http://HOST, https://HOST or the build's
+    www.HOST) for product, comparing with the folder against if given, and
+    the manifest's signature with the public key at key if given; prints a
+    line for each problem and returns the exit status: 0 only for a clean
+    site. Certificates are verified against the system's CAs, or against
+    those in cafile alone."""
     if against is not None and not os.path.isdir(against):
         raise PublishError("--against %s is not a folder" % against)
     public_key = public_key_of(key, private=False) if key else None
-    site = Site(url, timeout)
+    site = Site(url, timeout, cafile)
     manifest = manifest_entry(product)
     manifest_path = url_path(product, manifest)
     progress = sys.stderr.isatty()

@@ -102,10 +102,15 @@ Checking
   installer does. The installer turns its site host www.HOST into
   http://HOST (every "www." becomes "http://"): an installer built with
   PRODUCT_SITE_HOST=www.pelmar.ru fetches from http://pelmar.ru, so the site
-  must answer on that name. --check www.pelmar.ru applies the same rule. It
+  must answer on that name. --check www.pelmar.ru applies the same rule.
+  An installer built with PRODUCT_SITE_SCHEME=https fetches from
+  https://pelmar.ru: check that with --check https://pelmar.ru. Over HTTPS
+  the certificate and its name are verified against the system's CAs, or
+  against the CAs in --cafile FILE (PEM) alone, say a test CA. It
   reads the manifest (section [UpdateFiles], "\" sent as "/", the entry's
   bytes unescaped but for a blank, which WinINet sends as %%20), follows
-  redirects as the installer does and shows where they went, fetches every
+  redirects as the installer does (from HTTP up to HTTPS, never back down)
+  and shows the chain of each, fetches every
   listed file and reports each that is missing, answers other than 2xx, is
   cut off, stalls for --timeout seconds (30, as the installer), is empty or
   over the installer's limit, or that the installer refuses or cannot
@@ -138,8 +143,8 @@ def main(argv=None):
         usage="%(prog)s PRODUCT_FOLDER --product NAME --out SITE_FOLDER [--dry-run]\n"
               "                 [--include PATTERN]... [--exclude PATTERN]...\n"
               "                 [--release N [--force]] [--sign-key KEY.pem]\n"
-              "       %(prog)s --check http://HOST --product NAME [--against PRODUCT_FOLDER]\n"
-              "                 [--key PUBLIC.pem] [--timeout SECONDS]")
+              "       %(prog)s --check http[s]://HOST --product NAME [--against PRODUCT_FOLDER]\n"
+              "                 [--key PUBLIC.pem] [--timeout SECONDS] [--cafile FILE]")
     parser.add_argument("folder", nargs="?", metavar="PRODUCT_FOLDER", help="the product's files as installed")
     parser.add_argument("--product", required=True, metavar="NAME",
                         help="the product's name, as built into Install-NAME.exe")
@@ -154,13 +159,15 @@ def main(argv=None):
     parser.add_argument("--force", action="store_true",
                         help="publish a release lower than the site's, or an unsigned site over a signed one")
     parser.add_argument("--sign-key", metavar="KEY.pem", help="sign the manifest with this EC P-256 private key")
-    parser.add_argument("--check", metavar="http://HOST",
+    parser.add_argument("--check", metavar="http[s]://HOST",
                         help="check the live site on HOST instead (or www.HOST, the build's site host)")
     parser.add_argument("--against", metavar="PRODUCT_FOLDER", help="with --check: compare with these files")
     parser.add_argument("--timeout", type=float, default=30, metavar="SECONDS",
                         help="with --check: how long a silent site is waited for (30, as the installer)")
     parser.add_argument("--key", metavar="PUBLIC.pem",
                         help="with --check: check the manifest's signature with this EC P-256 public key")
+    parser.add_argument("--cafile", metavar="FILE",
+                        help="with --check: verify HTTPS certificates against the CAs in FILE (PEM) only")
     args = parser.parse_args(argv)
     if args.check:
         if (args.folder or args.out or args.include or args.exclude or args.dry_run or args.release is not None
@@ -174,11 +181,13 @@ def main(argv=None):
             parser.error("--against goes with --check")
         if args.key:
             parser.error("--key goes with --check (a signature is made with --sign-key)")
+        if args.cafile:
+            parser.error("--cafile goes with --check")
         if not args.folder or not args.out:
             parser.error("PRODUCT_FOLDER and --out are needed to publish")
     try:
         if args.check:
-            return check(args.check, args.product, args.against, args.timeout, args.key)
+            return check(args.check, args.product, args.against, args.timeout, args.key, args.cafile)
         print("publish: " + publish(args.folder, args.product, args.out, args.include, args.exclude, args.dry_run,
                                     args.release, args.force, args.sign_key))
         return 0
