@@ -104,13 +104,14 @@ TEST_F(HttpsDownloadTest, WentOverHttpsAfterARedirectUp) {
     site.Put(kPath, "body");
     site.Tunnel("valid");
     site.Fault(kPath, "redirect 301 " + kHttpsUrl);
-    TimedFetch fetch;
+    FakeForm form;
+    TimedFetch fetch(form);
     ASSERT_TRUE(fetch.OpenSession());
     ASSERT_EQ(fetch.OpenUrl(kHttpUrl), Step::Done);
     EXPECT_TRUE(fetch.WentOverHttps()) << "the redirect's URL was https://";
     EXPECT_TRUE(fetch.EndedOverHttps());
 
-    TimedFetch plain;
+    TimedFetch plain(form);
     ASSERT_TRUE(plain.OpenSession());
     site.Fault(kPath, "");
     ASSERT_EQ(plain.OpenUrl(kHttpUrl), Step::Done);
