@@ -1,5 +1,5 @@
 // Creates the real installer window as the program does, shows it, and times
-// the form's LogMessage in the visible log panel as the panel fills:
+// the engine's LogMessage in the visible log panel as the panel fills:
 //   window_bench
 // Lines 1 to 1000 go into an emptied panel; then one assignment of the whole
 // text brings the panel to 20600 lines, and lines 20601 to 21601 follow (the
@@ -8,6 +8,7 @@
 //   log_*   LogMessage alone (the text and scroll-bar update);
 //   line_*  LogMessage and then handling what it left pending (the repaint),
 //           as the install run does after each file.
+#include "engine/activity_log.h"
 #include "ui/application.h"
 #include "window/product_profile.h"
 #include "window/tforminstallprogram.h"
@@ -61,7 +62,7 @@ Figures LogLines(TFormInstallProgram& form, int first, int count) {
     Figures figures;
     for (int i = 0; i < count; ++i) {
         LONGLONG start = Ticks();
-        form.LogMessage(FileMessage(first + i));
+        LogMessage(form, FileMessage(first + i));
         LONGLONG logged = Ticks();
         Application->ProcessMessages();
         LONGLONG painted = Ticks();

@@ -4,6 +4,9 @@
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 set(PUBLISH_TOOL "${CMAKE_CURRENT_LIST_DIR}/../tools/publish")
 cmake_path(NORMAL_PATH PUBLISH_TOOL)
+# The launcher and the package it runs.
+file(GLOB PUBLISH_TOOL_FILES CONFIGURE_DEPENDS "${CMAKE_CURRENT_LIST_DIR}/../tools/publishing/*.py")
+list(APPEND PUBLISH_TOOL_FILES "${PUBLISH_TOOL}")
 
 # add_published_site(TARGET PROGRAM FILES [PRODUCT_FOLDER dir] [SITE dir])
 # TARGET (built by default) lays out SITE (default: <build>/demo-site) from
@@ -28,7 +31,7 @@ function(add_published_site target program files)
     COMMAND "${CMAKE_COMMAND}" -E copy "$<TARGET_FILE:${program}>" "${ARG_PRODUCT_FOLDER}/"
     COMMAND Python3::Interpreter "${PUBLISH_TOOL}" "${ARG_PRODUCT_FOLDER}"
             --product "${PRODUCT_NAME}" --out "${ARG_SITE}"
-    DEPENDS ${program} "${PUBLISH_TOOL}" ${tree}
+    DEPENDS ${program} ${PUBLISH_TOOL_FILES} ${tree}
     COMMENT "Publishing the ${PRODUCT_NAME} site"
     VERBATIM)
   add_custom_target(${target} ALL DEPENDS "${manifest}")

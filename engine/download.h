@@ -2,6 +2,7 @@
 #pragma once
 
 #include "engine/installer_form.h"
+#include "engine/partial_file.h"
 
 #include <string>
 
@@ -24,23 +25,21 @@ constexpr int kTransferTimeoutMs = 30000;
 // Tests shorten the limit; 0 restores kTransferTimeoutMs.
 void SetTransferTimeoutForTesting(int milliseconds);
 
-// The temporary file that a fetch of target writes before it replaces target:
-// in target's folder, always the same for the same target (so a fetch that was
-// killed leaves nothing the next one does not reuse and remove), and never
-// longer than target's own name when a longer one would not fit the 259
-// characters of a path.
-std::string PartialPathFor(const std::string& target);
-
-// Makes sure a folder exists, making the chain; logs
-// "Не могу создать директорию - <dir>" on failure when report is set.
-bool CheckDirectory(InstallerForm& form, const std::string& dir, bool report);
-
 // Copies the body of url into localPath and returns its byte count, or a
 // result above. The body goes to PartialPathFor(localPath), which replaces the
 // target only when it is complete: on any failure (a site silent for longer
-// than the limit, a full disk) the target stays as it was and the temporary
+// than the limit, a full disk, a body shorter than its Content-Length, a read
+// that WinINet reports failed) the target stays as it was and the temporary
 // file is removed. Blocks until done. Throws EFCreateError when the file
-// cannot be created or the target cannot be replaced.
+// cannot be created or the target cannot be replaced (also after waiting
+// kHeldFileRetryMs for a target that another program holds).
+//
+// What cannot be told from a complete body: one without a Content-Length
+// whose connection the server closes early (a reset fails the read), and a
+// chunked one whose connection closes before its last (empty) chunk, where
+// WinINet reports a clean end (Wine does, also for a chunk cut in the
+// middle). Such a body counts as complete, with the bytes that came; only a
+// check of the file's contents against a known hash can catch it.
 int DownloadFile(InstallerForm& form, const std::string& url, const std::string& localPath);
 
 }  // namespace engine

@@ -3,6 +3,7 @@
 #include "engine/activity_log.h"
 #include "engine/download.h"
 #include "engine/manifest.h"
+#include "engine/messages.h"
 #include "runtime/file_system.h"
 #include "runtime/narrow_text.h"
 #include "runtime/string_list.h"
@@ -17,18 +18,19 @@ using runtime::TStringList;
 
 namespace {
 
-const char* const kFetchFailed = "Ошибка при получении файла - ";
+using messages::kFetchFailed;
 
-// Marks the form busy for the length of one run, also when it ends in an exception.
+// Set for the length of one run, so that runs never nest. The program has one
+// form and runs on one thread.
+bool gInstallRunning = false;
+
+// Marks a run in progress, also when it ends in an exception.
 class RunningFlag {
 public:
-    explicit RunningFlag(InstallerForm& form) : form_(form) { form_.installRunning = true; }
+    RunningFlag() { gInstallRunning = true; }
     RunningFlag(const RunningFlag&) = delete;
     RunningFlag& operator=(const RunningFlag&) = delete;
-    ~RunningFlag() { form_.installRunning = false; }
-
-private:
-    InstallerForm& form_;  // borrowed
+    ~RunningFlag() { gInstallRunning = false; }
 };
 
 // Where one run fetches from and installs to.
@@ -74,7 +76,7 @@ EntriesOutcome FetchEntries(InstallerForm& form, const RunSite& site, const TStr
         // The manifest comes over plain HTTP: nothing it lists may land
         // outside the destination.
         if (!IsSafeManifestEntry(entry)) {
-            LogMessage(form, "Недопустимый путь файла - " + entry);
+            LogMessage(form, messages::kEntryRefused + entry);
             return EntriesOutcome::EntryRefused;
         }
         if (!FetchLogged(form, site, entry)) return EntriesOutcome::FetchFailed;
@@ -85,15 +87,16 @@ EntriesOutcome FetchEntries(InstallerForm& form, const RunSite& site, const TStr
 
 // After the last file: start the product and end, or show the folder.
 void FinishRun(InstallerForm& form, const RunSite& site) {
-    LogMessage(form, "OK");
+    LogMessage(form, messages::kRunSucceeded);
     if (form.RunAfterInstall()) {
         form.ShellOpen(site.dest + "\\" + form.ProgramName() + ".exe");
         form.Close();
         return;
     }
     const std::string folder = form.DestinationText();
-    form.SetCancelCaption("Закрыть");
+    form.SetCancelCaption(messages::kCloseCaption);
     form.ShellOpen(folder);
+    // Opened twice on purpose: by the launch above and by the label's own action.
     OpenDestination(form);
 }
 
@@ -104,20 +107,22 @@ void OpenDestination(InstallerForm& form) {
     if (runtime::DirectoryExists(folder)) form.ShellOpen(folder);
 }
 
+bool InstallRunning() { return gInstallRunning; }
+
 void RunInstall(InstallerForm& form) {
     // Clicks are handled while a run lets messages through; runs never nest.
-    if (form.installRunning) return;
-    RunningFlag running(form);
+    if (gInstallRunning) return;
+    RunningFlag running;
 
     form.ClearLog();
     form.ProcessMessages();
 
     const std::string dest = form.DestinationText();
     if (!runtime::ForceDirectories(dest)) {
-        LogMessage(form, "Не могу создать директорию " + dest);
+        LogMessage(form, messages::kCannotMakeDestination + dest);
         return;
     }
-    LogMessage(form, "Скачиваем файлы...");
+    LogMessage(form, messages::kFetching);
 
     const RunSite site = SiteOfRun(form, dest);
     if (!FetchLogged(form, site, site.manifestRelative)) return;

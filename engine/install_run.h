@@ -10,6 +10,8 @@ namespace engine {
 // where the run lets messages through) is ignored. Errors raised as
 // exceptions (runtime::Exception and its kin) leave it for the caller to show.
 void RunInstall(InstallerForm& form);
+// Whether a run is in progress.
+bool InstallRunning();
 
 // Opens the destination folder when it exists (the folder label's click).
 void OpenDestination(InstallerForm& form);

@@ -1,6 +1,6 @@
-// The main form as the install engine sees it: the few controls and fields it
-// reads and writes, and the platform actions it asks of the window. The window
-// implements it; the engine's tests implement it without one.
+// The main form as the install engine sees it: what a run reads, where its log
+// goes, and the platform actions it asks for. A pure interface: the window
+// implements it, the engine's tests implement it without one.
 #pragma once
 
 #include "runtime/date_time.h"
@@ -13,32 +13,37 @@ class InstallerForm {
 public:
     virtual ~InstallerForm() = default;
 
-    // Fields of the form.
+    // The product that a run installs: the site's folder, the manifest's name
+    // and the program that a run starts.
     virtual const std::string& ProgramName() const = 0;
+    // When the log's last line was written, for the gap each line shows.
     virtual runtime::TDateTime LastLogTime() const = 0;
     virtual void SetLastLogTime(runtime::TDateTime value) = 0;
 
-    // Controls, as narrow text.
-    virtual std::string DestinationText() const = 0;      // EditPathDest
-    virtual std::string SiteHost() const = 0;             // LabelSite
-    virtual bool RunAfterInstall() const = 0;             // CheckBoxRun
-    virtual void SetCancelCaption(const std::string& caption) = 0;  // dovrin
+    // The folder to install into, as the user has typed or picked it.
+    virtual std::string DestinationText() const = 0;
+    // The site's host as the build fixed it, "www." in front of its name.
+    virtual std::string SiteHost() const = 0;
+    // Whether a successful run starts the product and ends the program, or
+    // shows the folder and leaves the window open.
+    virtual bool RunAfterInstall() const = 0;
+    // Renames the way out of the window once a run has installed and it stays.
+    virtual void SetCancelCaption(const std::string& caption) = 0;
 
-    // The log panel, MemoInform. Its line count does not count an empty last line.
+    // The log of the run, one line per step. Its line count does not count an
+    // empty last line.
     virtual int LogLineCount() const = 0;
     virtual void ClearLog() = 0;
     virtual void AppendLogLine(const std::string& line) = 0;
 
-    // Handles every pending window message, then returns.
+    // Lets the window handle every pending message (paint, clicks), then
+    // returns: the run's pauses between steps.
     virtual void ProcessMessages() = 0;
-    // Closes the main window, which queues the end of the program.
+    // Ends the program once the run has returned.
     virtual void Close() = 0;
     // Opens a program, folder or web address with the user's default handler,
     // owned by the main window (ShellExecuteA, show command SW_RESTORE).
     virtual void ShellOpen(const std::string& target) = 0;
-
-    // Set while an install run is in progress, so that runs never nest.
-    bool installRunning = false;
 };
 
 }  // namespace engine

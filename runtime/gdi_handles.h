@@ -1,12 +1,11 @@
 // Owners for GDI resources: objects (fonts, bitmaps), memory device contexts,
-// image lists, a window's device context and an object selected into a DC.
+// a window's device context and an object selected into a DC.
 // Each gives back what it took when it goes out of scope.
 #pragma once
 
 #include "runtime/unique_handle.h"
 
 #include <windows.h>
-#include <commctrl.h>
 
 namespace runtime {
 
@@ -26,14 +25,6 @@ struct MemoryDcTraits {
     static void Close(Handle h) { DeleteDC(h); }
 };
 using UniqueMemoryDc = UniqueHandle<MemoryDcTraits>;
-
-struct ImageListTraits {
-    using Handle = HIMAGELIST;
-    static Handle Invalid() { return nullptr; }
-    static bool IsValid(Handle h) { return h != nullptr; }
-    static void Close(Handle h) { ImageList_Destroy(h); }
-};
-using UniqueImageList = UniqueHandle<ImageListTraits>;
 
 // The device context of a window (or of the screen for nullptr), released at
 // the end of the scope.

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <windows.h>
-#include <wininet.h>
 
 #include <utility>
 
@@ -37,8 +36,8 @@ private:
     Handle handle_ = Traits::Invalid();
 };
 
-// Files, processes, threads, events, snapshots: whatever CloseHandle closes.
-// Some of their creators fail with nullptr, others with INVALID_HANDLE_VALUE.
+// Files, processes, threads, snapshots: whatever CloseHandle closes. Some of
+// their creators fail with nullptr, others with INVALID_HANDLE_VALUE.
 struct KernelHandleTraits {
     using Handle = HANDLE;
     static Handle Invalid() { return INVALID_HANDLE_VALUE; }
@@ -57,12 +56,14 @@ struct FindHandleTraits {
 };
 using UniqueFindHandle = UniqueHandle<FindHandleTraits>;
 
-struct InternetHandleTraits {
-    using Handle = HINTERNET;
+// An event (CreateEventA): closed by CloseHandle like a file, but made or
+// failed as nullptr only, and never a file to read or write.
+struct EventHandleTraits {
+    using Handle = HANDLE;
     static Handle Invalid() { return nullptr; }
     static bool IsValid(Handle h) { return h != nullptr; }
-    static void Close(Handle h) { InternetCloseHandle(h); }
+    static void Close(Handle h) { CloseHandle(h); }
 };
-using UniqueInternetHandle = UniqueHandle<InternetHandleTraits>;
+using UniqueEventHandle = UniqueHandle<EventHandleTraits>;
 
 }  // namespace runtime

@@ -64,9 +64,6 @@ public:
     // set when handled.
     virtual bool HandleNotification(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
 
-    // Raised by a click (labels, buttons).
-    NotifyEvent OnClick;
-
     // Moves the control to this place among its parent's controls in tab
     // order (0 first); controls are in the order of their creation until then.
     void SetTabOrder(int position);

@@ -1,6 +1,7 @@
 #include "ui/controls.h"
 
 #include "runtime/exceptions.h"
+#include "runtime/gdi_handles.h"
 #include "runtime/narrow_text.h"
 
 #include <windowsx.h>
@@ -15,6 +16,12 @@ namespace {
 
 HBRUSH FaceBrush() { return GetSysColorBrush(COLOR_BTNFACE); }
 
+// Labels and speed buttons are painted beneath the other controls, as if
+// drawn on their parent.
+void SendToBack(HWND control) {
+    SetWindowPos(control, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
 LRESULT PaintFace(HDC dc) {
     SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
     return reinterpret_cast<LRESULT>(FaceBrush());
@@ -24,7 +31,7 @@ LRESULT PaintFace(HDC dc) {
 
 // Panel
 
-void Panel::Create(BaseWindow& parent, const Bounds& bounds) {
+void Panel::Create(BaseWindow& parent, const Bounds& bounds, const CreateArgs&) {
     CreateOwnWindow({L"TPanel", FaceBrush(), nullptr}, &parent, WS_VISIBLE | WS_CLIPCHILDREN, WS_EX_CONTROLPARENT,
                     bounds, L"");
 }
@@ -54,10 +61,15 @@ LRESULT Panel::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 
 // Label
 
-void Label::Create(BaseWindow& parent, const Bounds& bounds, const std::wstring& caption) {
+void Label::Create(BaseWindow& parent, const Bounds& bounds, const CreateArgs& args) {
     // Labels never wrap: a caption a pixel wider than measured still shows whole.
-    CreateChild(parent, L"STATIC", SS_LEFTNOWORDWRAP | SS_NOTIFY | SS_NOPREFIX, 0, bounds, caption);
+    CreateChild(parent, L"STATIC", SS_LEFTNOWORDWRAP | SS_NOTIFY | SS_NOPREFIX, 0, bounds, args.caption);
     SizeToText();
+    SendToBack(hwnd_);
+    handCursor_ = args.handCursor;
+    OnClick = args.onClick;
+    OnMouseMove = args.onMouseMove;
+    OnMouseLeave = args.onMouseLeave;
 }
 
 void Label::SetText(const std::string& text) {
@@ -96,11 +108,6 @@ bool Label::HandleNotification(UINT message, WPARAM wParam, LPARAM lParam, LRESU
         result = PaintFace(dc);
         return true;
     }
-    if (message == WM_COMMAND && HIWORD(wParam) == STN_CLICKED) {
-        Fire(OnClick);
-        result = 0;
-        return true;
-    }
     return Control::HandleNotification(message, wParam, lParam, result);
 }
 
@@ -123,6 +130,27 @@ LRESULT Label::SubclassMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         tracking_ = false;
         Fire(OnMouseLeave);
         break;
+    // The static control reports a click (STN_CLICKED) as the button goes
+    // down; its notify style stays only so that the mouse reaches it at all.
+    case WM_LBUTTONDOWN:
+        SetCapture(hwnd_);
+        pressed_ = true;
+        return 0;
+    case WM_LBUTTONDBLCLK:
+        return 0;
+    case WM_LBUTTONUP: {
+        if (!pressed_) return 0;
+        pressed_ = false;
+        ReleaseCapture();
+        RECT rect;
+        GetClientRect(hwnd_, &rect);
+        if (PtInRect(&rect, POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)})) Fire(OnClick);
+        return 0;
+    }
+    case WM_CAPTURECHANGED:
+        // Taken away before the release (a window that took the mouse).
+        pressed_ = false;
+        break;
     default:
         break;
     }
@@ -131,8 +159,10 @@ LRESULT Label::SubclassMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 
 // SpeedButton
 
-void SpeedButton::Create(BaseWindow& parent, const Bounds& bounds, int glyphResource) {
+void SpeedButton::Create(BaseWindow& parent, const Bounds& bounds, const CreateArgs& args) {
     CreateOwnWindow({L"TSpeedButton", FaceBrush(), nullptr}, &parent, WS_VISIBLE, 0, bounds, L"");
+    SendToBack(hwnd_);
+    const int glyphResource = args.glyph;
     runtime::UniqueGdiObject bitmap(
         LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(glyphResource), IMAGE_BITMAP, 0, 0, 0));
     if (!bitmap) throw runtime::LastOSError("Cannot load bitmap " + std::to_string(glyphResource));
@@ -149,6 +179,7 @@ void SpeedButton::Create(BaseWindow& parent, const Bounds& bounds, int glyphReso
     if (!glyphs_ || ImageList_AddMasked(glyphs_.get(), glyph, transparent_) < 0) {
         throw runtime::LastOSError("Cannot make the image of bitmap " + std::to_string(glyphResource));
     }
+    OnClick = args.onClick;
 }
 
 void SpeedButton::SetPressed(bool pressed) {
@@ -213,10 +244,11 @@ LRESULT SpeedButton::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 
 // Edit
 
-void Edit::Create(BaseWindow& parent, const Bounds& bounds, const std::wstring& text) {
-    CreateChild(parent, L"EDIT", WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE, bounds, text);
+void Edit::Create(BaseWindow& parent, const Bounds& bounds, const CreateArgs& args) {
+    CreateChild(parent, L"EDIT", WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE, bounds, args.text);
     SendMessageW(hwnd_, EM_SETLIMITTEXT, 0, 0);
     known_ = WideText();
+    OnChange = args.onChange;
 }
 
 void Edit::SetText(const std::string& text) {
@@ -260,8 +292,9 @@ bool Edit::HandleNotification(UINT message, WPARAM wParam, LPARAM lParam, LRESUL
 
 // Button
 
-void Button::Create(BaseWindow& parent, const Bounds& bounds, const std::wstring& caption) {
-    CreateChild(parent, L"BUTTON", WS_TABSTOP | BS_PUSHBUTTON, 0, bounds, caption);
+void Button::Create(BaseWindow& parent, const Bounds& bounds, const CreateArgs& args) {
+    CreateChild(parent, L"BUTTON", WS_TABSTOP | BS_PUSHBUTTON, 0, bounds, args.caption);
+    OnClick = args.onClick;
 }
 
 bool Button::HandleNotification(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
@@ -275,8 +308,8 @@ bool Button::HandleNotification(UINT message, WPARAM wParam, LPARAM lParam, LRES
 
 // CheckBox
 
-void CheckBox::Create(BaseWindow& parent, const Bounds& bounds, const std::wstring& caption) {
-    CreateChild(parent, L"BUTTON", WS_TABSTOP | BS_AUTOCHECKBOX, 0, bounds, caption);
+void CheckBox::Create(BaseWindow& parent, const Bounds& bounds, const CreateArgs& args) {
+    CreateChild(parent, L"BUTTON", WS_TABSTOP | BS_AUTOCHECKBOX, 0, bounds, args.caption);
 }
 
 bool CheckBox::Checked() const { return SendMessageW(hwnd_, BM_GETCHECK, 0, 0) == BST_CHECKED; }
@@ -297,13 +330,13 @@ bool CheckBox::HandleNotification(UINT message, WPARAM wParam, LPARAM lParam, LR
 
 // Memo
 
-void Memo::Create(BaseWindow& parent, const Bounds& bounds, const std::wstring& text) {
+void Memo::Create(BaseWindow& parent, const Bounds& bounds, const CreateArgs& args) {
     CreateChild(parent, L"EDIT", WS_TABSTOP | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_AUTOVSCROLL |
                     ES_AUTOHSCROLL | ES_WANTRETURN | ES_NOHIDESEL,
                 WS_EX_CLIENTEDGE, bounds, L"");
     // Without this a multi-line box stops at 30000 characters.
     SendMessageW(hwnd_, EM_SETLIMITTEXT, 0, 0);
-    SetWideText(text);
+    SetWideText(args.text);
 }
 
 void Memo::CountLines() const {
@@ -363,7 +396,7 @@ bool Memo::HandleNotification(UINT message, WPARAM wParam, LPARAM lParam, LRESUL
 
 // StatusBar
 
-void StatusBar::Create(BaseWindow& parent, const Bounds& bounds) {
+void StatusBar::Create(BaseWindow& parent, const Bounds& bounds, const CreateArgs&) {
     // Placed by its anchors like every other control, not by itself.
     CreateChild(parent, STATUSCLASSNAMEW, SBARS_SIZEGRIP | CCS_NORESIZE | CCS_NOPARENTALIGN, 0, bounds, L"");
     int rightEdges[] = {-1};  // the one part spans the bar

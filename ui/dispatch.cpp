@@ -5,7 +5,7 @@
 
 namespace ui {
 
-void Dispatch(const std::function<void()>& handler) noexcept {
+void Dispatch(HandlerRef handler) noexcept {
     try {
         try {
             handler();

@@ -32,11 +32,9 @@ void TForm::CreateForm(const FormDesign& design) {
                     design.caption);
 }
 
-int TForm::Scaled(int designed) const { return MulDiv(designed, pixelsPerInch_, kDesignPixelsPerInch); }
+int TForm::Scaled(int designed) const { return ScaledToDpi(designed, pixelsPerInch_); }
 
-Bounds TForm::Scaled(const Bounds& designed) const {
-    return {Scaled(designed.left), Scaled(designed.top), Scaled(designed.width), Scaled(designed.height)};
-}
+Bounds TForm::Scaled(const Bounds& designed) const { return ScaledToDpi(designed, pixelsPerInch_); }
 
 void TForm::Show() {
     if (!shown_) {
@@ -54,7 +52,13 @@ void TForm::Show() {
     UpdateWindow(hwnd_);
 }
 
-void TForm::Close() { Application->Terminate(); }
+void TForm::Close() {
+    if (Application->MainForm() == this) {
+        Application->Terminate();
+    } else {
+        ShowWindow(hwnd_, SW_HIDE);
+    }
+}
 
 void TForm::FollowClientSize() {
     RECT client{};

@@ -1,5 +1,6 @@
 // A top-level form: a sizeable window with a fixed client size as designed,
-// a smallest outer size, its show event, and closing that ends the program.
+// a smallest outer size and its show event. As in a program of one main
+// window, closing the application's main form ends the program.
 // Designs are drawn at 96 dpi; the form scales them to the screen's dpi. The
 // form keeps the keyboard focus in one of its controls: the first in tab order
 // when it is first shown, then the one that had it last, whenever the form is
@@ -31,7 +32,9 @@ public:
     // The first time: raises OnShow while the window is still hidden, centres
     // it on the screen; then makes it visible.
     void Show();
-    // Queues the end of the program; the window stays as it is.
+    // The close box, Alt+F4 and the system menu come here too. The main form
+    // queues the end of the program (Application->Terminate) and stays as it
+    // is until the application destroys it; any other form is hidden.
     void Close();
 
     std::string Caption() const { return Text(); }
@@ -41,8 +44,10 @@ public:
 
     // The screen's dpi that the form is made for.
     int PixelsPerInch() const { return pixelsPerInch_; }
-    // A length or a place designed at 96 dpi, on this screen: each number
-    // times dpi / 96, rounded as MulDiv rounds.
+    // A length or a place designed at 96 dpi, on this screen (ScaledToDpi: a
+    // place by its edges). Anchored distances to the right and bottom edges
+    // then follow from the scaled edges too: the designed client size is
+    // scaled as a place from 0, 0.
     int Scaled(int designed) const;
     Bounds Scaled(const Bounds& designed) const;
     // The designed client size on this screen; the window is larger where its

@@ -9,7 +9,12 @@ namespace ui {
 namespace {
 
 void BecomeDpiAware() {
-    // Vista and later; an older system never stretches a window.
+    // A program's manifest should say this (dpiAware true), as Windows reads
+    // it before any code runs; the call stands in for a program or a system
+    // that does not. Aware of the system's dpi, not of each monitor's: the
+    // forms scale once, and per-monitor awareness would have them follow
+    // WM_DPICHANGED on every move to another monitor. Vista and later; an
+    // older system never stretches a window.
     HMODULE user32 = GetModuleHandleW(L"user32.dll");
     if (user32 == nullptr) return;
     FARPROC found = GetProcAddress(user32, "SetProcessDPIAware");
@@ -30,6 +35,15 @@ int ReadScreenDpi() {
 int ScreenPixelsPerInch() {
     static const int dpi = ReadScreenDpi();
     return dpi;
+}
+
+int ScaledToDpi(int designed, int dpi) { return MulDiv(designed, dpi, kDesignPixelsPerInch); }
+
+Bounds ScaledToDpi(const Bounds& designed, int dpi) {
+    int left = ScaledToDpi(designed.left, dpi);
+    int top = ScaledToDpi(designed.top, dpi);
+    return {left, top, ScaledToDpi(designed.left + designed.width, dpi) - left,
+            ScaledToDpi(designed.top + designed.height, dpi) - top};
 }
 
 }  // namespace ui

@@ -1,8 +1,6 @@
 #include "window/tforminstallprogram.h"
 
-#include "engine/activity_log.h"
 #include "runtime/date_time.h"
-#include "engine/download.h"
 #include "runtime/file_system.h"
 #include "engine/install_run.h"
 #include "runtime/narrow_text.h"
@@ -79,16 +77,6 @@ void TFormInstallProgram::dovrinClick(Control&) { Close(); }
 void TFormInstallProgram::updatesClick(Control&) { engine::RunInstall(*this); }
 
 void TFormInstallProgram::Label1Click(Control&) { engine::OpenDestination(*this); }
-
-void TFormInstallProgram::LogMessage(const std::string& message) { engine::LogMessage(*this, message); }
-
-bool TFormInstallProgram::CheckDirectory(const std::string& dir, bool report) {
-    return engine::CheckDirectory(*this, dir, report);
-}
-
-int TFormInstallProgram::DownloadFile(const std::string& url, const std::string& localPath) {
-    return engine::DownloadFile(*this, url, localPath);
-}
 
 void TFormInstallProgram::ProcessMessages() { ui::Application->ProcessMessages(); }
 

@@ -42,11 +42,6 @@ public:
     void EditPathDestChange(ui::Control& Sender);
     void FormShow(ui::Control& Sender);
 
-    // The engine's operations on this form.
-    void LogMessage(const std::string& message);
-    bool CheckDirectory(const std::string& dir, bool report);
-    int DownloadFile(const std::string& url, const std::string& localPath);
-
     // Set once by the entry point before the window is shown.
     void SetProgramName(const std::string& name) { programName_ = name; }
 

@@ -145,6 +145,22 @@ TEST_F(KeyboardTest, EnterAndEscapePressNothing) {
     EXPECT_EQ(installer.TextOf(installer.LogPanel()).rfind(kWelcomeStart, 0), 0u);
     EXPECT_EQ(installer.TextOf(installer.FolderEdit()), folder);
     EXPECT_EQ(installer.Checked(installer.RunFlagBox()), checked);
+
+    // In the log panel Esc closes nothing, and Enter only breaks the line at
+    // the caret; Tab then goes on round the tab order.
+    PressAndExpectFocus("Tab", installer.LogPanel());
+    std::string log = installer.TextOf(installer.LogPanel());
+    ASSERT_TRUE(PressKeys("Escape Return Escape"));
+    ASSERT_TRUE(PollUntil([&] { return installer.TextOf(installer.LogPanel()).size() == log.size() + 2; }, kWaitMs))
+        << installer.TextOf(installer.LogPanel());
+    std::string typed = installer.TextOf(installer.LogPanel());
+    size_t at = std::mismatch(log.begin(), log.end(), typed.begin()).first - log.begin();
+    EXPECT_EQ(typed.substr(at, 2), "\r\n");
+    EXPECT_EQ(typed.erase(at, 2), log);
+    PressAndExpectFocus("Tab", installer.FolderEdit());
+    EXPECT_TRUE(installer.Running());
+    EXPECT_TRUE(IsWindowVisible(installer.Window()));
+    EXPECT_TRUE(Requests().empty());
 }
 
 TEST_F(KeyboardTest, TheFocusComesBackToItsControlWhenTheWindowIsActivatedAgainOrRestored) {

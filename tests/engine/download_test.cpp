@@ -1,7 +1,12 @@
 #include "engine/download.h"
 
+#include "engine/folders.h"
+#include "engine/partial_file.h"
+#include "engine/timed_fetch.h"
 #include "runtime/exceptions.h"
+#include "runtime/file_system.h"
 #include "runtime/unique_handle.h"
+#include "tests/support/expected_texts.h"
 #include "tests/support/fake_form.h"
 #include "tests/support/site.h"
 #include "tests/support/temp_folder.h"
@@ -12,6 +17,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace runtime;
@@ -71,6 +77,18 @@ TEST_F(DownloadFileTest, BodyThatEndsWithTheConnectionIsComplete) {
 
     EXPECT_EQ(DownloadFile(form, site.Url("close.bin"), local), 50000);
     EXPECT_EQ(ReadFileBytes(local), body);
+}
+
+TEST_F(DownloadFileTest, ChunkedBodyIsComplete) {
+    const std::string body = Body(50000);
+    site.Put("chunked.bin", body);
+    site.Fault("chunked.bin", "chunked");
+    const std::string local = temp / "chunked.bin";
+    WriteFileBytes(local, "old");
+
+    EXPECT_EQ(DownloadFile(form, site.Url("chunked.bin"), local), 50000);
+    EXPECT_EQ(ReadFileBytes(local), body);
+    EXPECT_EQ(FolderNames(temp.Path()), std::vector<std::string>{"chunked.bin"});
 }
 
 TEST_F(DownloadFileTest, EmptyUrlOrPathFetchesNothing) {
@@ -300,6 +318,187 @@ TEST_F(DownloadFileTest, TargetOpenElsewhereCannotBeCreated) {
     EXPECT_EQ(FolderNames(temp.Path()), std::vector<std::string>{"file.bin"});
 }
 
+// A body that stops early. Where the client can tell (a Content-Length short
+// of the bytes, a read that fails), the fetch fails and the target stays.
+// Where WinINet reports a clean end (download.h says which), the result is
+// the bytes that were sent, never more and never other bytes.
+struct CutOffBody {
+    const char* name;
+    const char* fault;
+    int sent;   // bytes of the body that the site sends
+    bool told;  // whether WinINet reports it: a short Content-Length, a reset
+};
+
+class DownloadFileCutOffTest : public DownloadFileTest, public ::testing::WithParamInterface<CutOffBody> {};
+
+TEST_P(DownloadFileCutOffTest, FailsWhereTheClientCanTell) {
+    const CutOffBody& cut = GetParam();
+    const std::string body = Body(50000);
+    site.Put("cut.bin", body);
+    site.Fault("cut.bin", cut.fault);
+    const std::string local = temp / "cut.bin";
+    const std::string old = Body(777);
+    WriteFileBytes(local, old);
+
+    const int result = DownloadFile(form, site.Url("cut.bin"), local);
+    if (cut.told || result == kDownloadIncomplete) {
+        EXPECT_EQ(result, kDownloadIncomplete);
+        EXPECT_EQ(ReadFileBytes(local), old);
+    } else {
+        EXPECT_EQ(result, cut.sent);
+        EXPECT_EQ(ReadFileBytes(local), body.substr(0, static_cast<size_t>(cut.sent)));
+    }
+    EXPECT_EQ(FolderNames(temp.Path()), std::vector<std::string>{"cut.bin"});
+    EXPECT_TRUE(form.log.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DownloadFile, DownloadFileCutOffTest,
+    ::testing::Values(CutOffBody{"ChunkedCutInAChunk", "chunked cut 30000", 30000, false},
+                      CutOffBody{"ChunkedWithoutTheLastChunk", "chunked nolast", 50000, false},
+                      CutOffBody{"ResetShortOfTheLength", "reset 30000", 30000, true},
+                      CutOffBody{"ResetWithoutALength", "close\nreset 30000", 30000, true}),
+    [](const ::testing::TestParamInfo<CutOffBody>& info) { return std::string(info.param.name); });
+
+// Another program (an antivirus, an indexer) holds the target for a while,
+// when the fetch probes it or when it replaces it.
+struct HeldTarget {
+    const char* name;
+    bool atReplace;  // held once the body is being written, else from the start
+    DWORD holdMs;
+    bool replaced;
+};
+
+class DownloadFileHeldTargetTest : public DownloadFileTest, public ::testing::WithParamInterface<HeldTarget> {};
+
+TEST_P(DownloadFileHeldTargetTest, IsWaitedForAMoment) {
+    const HeldTarget& held = GetParam();
+    const std::string body = Body(300);
+    site.Put("held.bin", body);
+    // Three pieces 100 ms apart: time to take hold of the target meanwhile.
+    if (held.atReplace) site.Fault("held.bin", "trickle 100");
+    const std::string local = temp / "held.bin";
+    WriteFileBytes(local, "old");
+
+    UniqueEventHandle holding(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    ASSERT_TRUE(holding);
+    std::thread holder([&] {
+        if (held.atReplace) {
+            for (int i = 0; i < 500 && !FileExists(PartialPathFor(local)); ++i) Sleep(5);
+        }
+        UniqueFileHandle file(CreateFileA(local.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        SetEvent(holding.get());
+        if (file) Sleep(held.holdMs);
+    });
+    if (!held.atReplace) WaitForSingleObject(holding.get(), 5000);
+
+    int result = 0;
+    std::string error;
+    try {
+        result = DownloadFile(form, site.Url("held.bin"), local);
+    } catch (const EFCreateError& e) {
+        error = e.Message();
+    }
+    holder.join();
+
+    if (held.replaced) {
+        EXPECT_EQ(error, "");
+        EXPECT_EQ(result, 300);
+        EXPECT_EQ(ReadFileBytes(local), body);
+    } else {
+        const std::string prefix = "Cannot create file \"" + local + "\". ";
+        EXPECT_EQ(error.substr(0, prefix.size()), prefix);
+        EXPECT_EQ(ReadFileBytes(local), "old");
+    }
+    EXPECT_EQ(FolderNames(temp.Path()), std::vector<std::string>{"held.bin"});
+}
+
+INSTANTIATE_TEST_SUITE_P(DownloadFile, DownloadFileHeldTargetTest,
+                         ::testing::Values(HeldTarget{"ForAMomentAtTheProbe", false, 300, true},
+                                           HeldTarget{"ForAMomentAtTheReplace", true, 300, true},
+                                           HeldTarget{"PastTheRetryAtTheProbe", false, 2 * kHeldFileRetryMs, false},
+                                           HeldTarget{"PastTheRetryAtTheReplace", true, 2 * kHeldFileRetryMs, false}),
+                         [](const ::testing::TestParamInfo<HeldTarget>& info) { return std::string(info.param.name); });
+
+// Fetches one after another, some of them given up at the time limit: what
+// one leaves behind never ends the next early or breaks it.
+struct FetchInSequence {
+    const char* path;
+    const char* fault;  // "" serves the file normally
+    int result;
+};
+
+struct FetchSequence {
+    const char* name;
+    std::vector<FetchInSequence> fetches;
+};
+
+class DownloadFileSequenceTest : public DownloadFileTest, public ::testing::WithParamInterface<FetchSequence> {
+protected:
+    DownloadFileSequenceTest() { SetTransferTimeoutForTesting(kShortTimeoutMs); }
+    ~DownloadFileSequenceTest() override { SetTransferTimeoutForTesting(0); }
+};
+
+TEST_P(DownloadFileSequenceTest, EachStalledFetchEndsAtTheLimitAndTheLastSucceeds) {
+    // Scheduling under Wine on a busy machine: the limit is kept to this.
+    constexpr DWORD kSlackMs = 1500;
+    for (const FetchInSequence& fetch : GetParam().fetches) {
+        SCOPED_TRACE(std::string(fetch.path) + " " + fetch.fault);
+        const std::string body = Body(50000);
+        site.Put(fetch.path, body);
+        site.Fault(fetch.path, fetch.fault);
+        const std::string local = temp / "file.bin";
+
+        const DWORD start = GetTickCount();
+        EXPECT_EQ(DownloadFile(form, site.Url(fetch.path), local), fetch.result);
+        const DWORD elapsed = GetTickCount() - start;
+        if (*fetch.fault) {
+            EXPECT_GE(elapsed + 50, static_cast<DWORD>(kShortTimeoutMs));
+            EXPECT_LE(elapsed, kShortTimeoutMs + kSlackMs);
+        } else {
+            EXPECT_EQ(ReadFileBytes(local), body);
+        }
+    }
+}
+
+const FetchInSequence kStalledBody{"a.bin", "stall body 20000", kDownloadIncomplete};
+const FetchInSequence kStalledHead{"a.bin", "stall head", kDownloadNotOpened};
+
+INSTANTIATE_TEST_SUITE_P(
+    DownloadFile, DownloadFileSequenceTest,
+    ::testing::Values(
+        FetchSequence{"ThreeStalledBodiesThenANormalFetch",
+                      {kStalledBody, {"b.bin", "stall body 0", kDownloadIncomplete}, kStalledBody, {"c.bin", "", 50000}}},
+        FetchSequence{"ThreeStalledHeadsThenANormalFetch",
+                      {kStalledHead, {"b.bin", "stall head", kDownloadNotOpened}, kStalledHead, {"c.bin", "", 50000}}},
+        FetchSequence{"StalledBodyThenTheSameUrlServedNormally", {kStalledBody, {"a.bin", "", 50000}}}),
+    [](const ::testing::TestParamInfo<FetchSequence>& info) { return std::string(info.param.name); });
+
+// What a completed open hands over: the request handle, from the result or,
+// where the result is the documented Boolean, from the handle WinINet
+// announced when it made it.
+TEST(DownloadCompletedOpen, TakesTheRequestFromTheResultOrTheCreatedHandle) {
+    const auto request = reinterpret_cast<HINTERNET>(static_cast<DWORD_PTR>(0xC0DE0));
+    const auto other = reinterpret_cast<HINTERNET>(static_cast<DWORD_PTR>(0xC0DE4));
+    struct Case {
+        DWORD_PTR result;
+        DWORD error;
+        HINTERNET created;
+        HINTERNET expected;
+    };
+    for (const Case& c : {Case{reinterpret_cast<DWORD_PTR>(request), ERROR_SUCCESS, request, request},
+                          Case{reinterpret_cast<DWORD_PTR>(request), ERROR_SUCCESS, nullptr, request},
+                          Case{TRUE, ERROR_SUCCESS, other, other},
+                          Case{TRUE, ERROR_SUCCESS, nullptr, nullptr},
+                          Case{FALSE, ERROR_SUCCESS, other, nullptr},
+                          Case{FALSE, ERROR_INTERNET_CANNOT_CONNECT, other, nullptr},
+                          Case{reinterpret_cast<DWORD_PTR>(request), ERROR_INTERNET_CONNECTION_ABORTED, request, nullptr},
+                          Case{TRUE, ERROR_INTERNET_TIMEOUT, other, nullptr}}) {
+        SCOPED_TRACE(testing::Message() << c.result << " " << c.error);
+        EXPECT_EQ(RequestOfCompletedOpen(c.result, c.error, c.created), c.expected);
+    }
+}
+
 TEST_F(DownloadFileTest, FolderCannotBeCreatedAsAFile) {
     site.Put("Resources", "a file where a folder is");
     site.Put("x", "body");
@@ -327,7 +526,7 @@ TEST_F(DownloadFileTest, FolderThatCannotBeMadeIsLoggedAndTheFileNotCreated) {
     const std::string folder = temp / "blocker\\sub";
 
     EXPECT_THROW(DownloadFile(form, site.Url("x.txt"), folder + "\\x.txt"), EFCreateError);
-    EXPECT_EQ(form.Messages(), std::vector<std::string>{"Не могу создать директорию - " + folder});
+    EXPECT_EQ(form.Messages(), std::vector<std::string>{expected::kCannotMakeFolder + folder});
 }
 
 TEST(DownloadCheckDirectory, ExistingOrMadeFoldersPassSilently) {
@@ -348,7 +547,7 @@ TEST(DownloadCheckDirectory, FolderUnderAFileFailsWithOneLineWhenReporting) {
     EXPECT_FALSE(CheckDirectory(form, folder, false));
     EXPECT_TRUE(form.log.empty());
     EXPECT_FALSE(CheckDirectory(form, folder, true));
-    EXPECT_EQ(form.Messages(), std::vector<std::string>{"Не могу создать директорию - " + folder});
+    EXPECT_EQ(form.Messages(), std::vector<std::string>{expected::kCannotMakeFolder + folder});
 }
 
 }  // namespace

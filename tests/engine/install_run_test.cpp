@@ -6,6 +6,7 @@
 #include "runtime/string_list.h"
 #include "runtime/unique_handle.h"
 #include "tests/engine/unsafe_entries.h"
+#include "tests/support/expected_texts.h"
 #include "tests/support/fake_form.h"
 #include "tests/support/site.h"
 #include "tests/support/temp_folder.h"
@@ -24,7 +25,11 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-const std::string kFetchFailed = "Ошибка при получении файла - ";
+using expected::kCancelCaption;
+using expected::kCloseCaption;
+using expected::kFetchFailed;
+using expected::kFetching;
+using expected::kRunSucceeded;
 
 std::string Slashes(std::string path) {
     std::replace(path.begin(), path.end(), '\\', '/');
@@ -71,8 +76,8 @@ TEST_F(InstallRunTest, FetchesEveryListedFileThenLaunchesTheProductAndCloses) {
 
     RunInstall(form);
 
-    EXPECT_EQ(form.Messages(), (Lines{"Скачиваем файлы...", manifestLocal, dest + "\\Pelmar.exe",
-                                      dest + "\\Data\\base.dat", "OK"}));
+    EXPECT_EQ(form.Messages(), (Lines{kFetching, manifestLocal, dest + "\\Pelmar.exe",
+                                      dest + "\\Data\\base.dat", kRunSucceeded}));
     // The cleared log is painted first, then the window repaints after each file.
     EXPECT_EQ(logAtMessages, (Lines{"0", "3", "4"}));
     EXPECT_EQ(Fetched(), (Lines{"Resources/Pelmar.ini", "Pelmar.exe", "Data/base.dat"}));
@@ -81,8 +86,8 @@ TEST_F(InstallRunTest, FetchesEveryListedFileThenLaunchesTheProductAndCloses) {
     EXPECT_EQ(ReadFileBytes(dest + "\\Data\\base.dat"), std::string(30000, 'd'));
     EXPECT_EQ(form.shellOpened, Lines{dest + "\\Pelmar.exe"});
     EXPECT_EQ(form.closeCount, 1);
-    EXPECT_EQ(form.cancelCaption, "Отмена");
-    EXPECT_FALSE(form.installRunning);
+    EXPECT_EQ(form.cancelCaption, kCancelCaption);
+    EXPECT_FALSE(InstallRunning());
 }
 
 TEST_F(InstallRunTest, WithoutTheRunFlagOpensTheFolderTwiceAndStaysOpen) {
@@ -93,9 +98,9 @@ TEST_F(InstallRunTest, WithoutTheRunFlagOpensTheFolderTwiceAndStaysOpen) {
 
     RunInstall(form);
 
-    EXPECT_EQ(form.Messages().back(), "OK");
+    EXPECT_EQ(form.Messages().back(), kRunSucceeded);
     EXPECT_EQ(form.shellOpened, (Lines{dest, dest}));
-    EXPECT_EQ(form.cancelCaption, "Закрыть");
+    EXPECT_EQ(form.cancelCaption, kCloseCaption);
     EXPECT_EQ(form.closeCount, 0);
 }
 
@@ -105,7 +110,7 @@ TEST_F(InstallRunTest, ManifestListedInItsSectionIsNotFetchedAgain) {
 
     RunInstall(form);
 
-    EXPECT_EQ(form.Messages(), (Lines{"Скачиваем файлы...", manifestLocal, dest + "\\Pelmar.exe", "OK"}));
+    EXPECT_EQ(form.Messages(), (Lines{kFetching, manifestLocal, dest + "\\Pelmar.exe", kRunSucceeded}));
     EXPECT_EQ(Fetched(), (Lines{"Resources/Pelmar.ini", "Pelmar.exe"}));
     EXPECT_EQ(form.shellOpened, Lines{dest + "\\Pelmar.exe"});
 }
@@ -116,7 +121,7 @@ TEST_F(InstallRunTest, SectionOfOnlyManifestEntriesSucceedsWithTheManifestAlone)
 
     RunInstall(form);
 
-    EXPECT_EQ(form.Messages(), (Lines{"Скачиваем файлы...", manifestLocal, "OK"}));
+    EXPECT_EQ(form.Messages(), (Lines{kFetching, manifestLocal, kRunSucceeded}));
     EXPECT_EQ(Fetched(), Lines{"Resources/Pelmar.ini"});
     EXPECT_EQ(form.shellOpened, Lines{dest + "\\Pelmar.exe"});
     EXPECT_EQ(form.closeCount, 1);
@@ -132,7 +137,7 @@ TEST_F(InstallRunTest, ManifestEntryInOtherLetterCaseIsFetchedAgain) {
     RunInstall(form);
 
     EXPECT_EQ(Fetched(), (Lines{"Resources/Pelmar.ini", "Pelmar.exe", "resources/pelmar.ini"}));
-    EXPECT_EQ(form.Messages().back(), kFetchFailed + dest + "\\resources\\pelmar.ini");
+    EXPECT_EQ(form.Messages().back(), std::string(kFetchFailed) + dest + "\\resources\\pelmar.ini");
     EXPECT_EQ(ReadFileBytes(manifestLocal), manifest);
 }
 
@@ -154,12 +159,12 @@ TEST_P(InstallRunRefusedManifestTest, EndsWithTheManifestErrorLine) {
 
     // An empty or missing manifest is not even logged as fetched.
     const bool fetched = GetParam().text && *GetParam().text;
-    EXPECT_EQ(form.Messages(), (fetched ? Lines{"Скачиваем файлы...", manifestLocal, kFetchFailed + manifestLocal}
-                                        : Lines{"Скачиваем файлы...", kFetchFailed + manifestLocal}));
+    EXPECT_EQ(form.Messages(), (fetched ? Lines{kFetching, manifestLocal, std::string(kFetchFailed) + manifestLocal}
+                                        : Lines{kFetching, std::string(kFetchFailed) + manifestLocal}));
     EXPECT_EQ(Fetched(), Lines{"Resources/Pelmar.ini"});
     EXPECT_TRUE(form.shellOpened.empty());
     EXPECT_EQ(form.closeCount, 0);
-    EXPECT_EQ(form.cancelCaption, "Отмена");
+    EXPECT_EQ(form.cancelCaption, kCancelCaption);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -179,8 +184,8 @@ TEST_F(InstallRunTest, FailedFileStopsTheRunAndKeepsEarlierFiles) {
 
     RunInstall(form);
 
-    EXPECT_EQ(form.Messages(), (Lines{"Скачиваем файлы...", manifestLocal, dest + "\\Pelmar.exe",
-                                      kFetchFailed + dest + "\\Missing.dll"}));
+    EXPECT_EQ(form.Messages(), (Lines{kFetching, manifestLocal, dest + "\\Pelmar.exe",
+                                      std::string(kFetchFailed) + dest + "\\Missing.dll"}));
     EXPECT_EQ(Fetched(), (Lines{"Resources/Pelmar.ini", "Pelmar.exe", "Missing.dll"}));
     EXPECT_EQ(ReadFileBytes(dest + "\\Pelmar.exe"), "exe");
     EXPECT_FALSE(FileExists(dest + "\\Later.dll"));
@@ -196,7 +201,7 @@ TEST_F(InstallRunTest, TruncatedFileFailsLikeAMissingOne) {
 
     RunInstall(form);
 
-    EXPECT_EQ(form.Messages().back(), kFetchFailed + dest + "\\Pelmar.exe");
+    EXPECT_EQ(form.Messages().back(), std::string(kFetchFailed) + dest + "\\Pelmar.exe");
     EXPECT_FALSE(FileExists(dest + "\\Pelmar.exe"));
     EXPECT_TRUE(form.shellOpened.empty());
 }
@@ -213,10 +218,10 @@ TEST_F(InstallRunTest, BlankEntryEndsInCannotCreateFile) {
         const std::string prefix = "Cannot create file \"" + dest + "\\\". ";
         EXPECT_EQ(error.Message().substr(0, prefix.size()), prefix);
     }
-    EXPECT_EQ(form.Messages(), (Lines{"Скачиваем файлы...", manifestLocal, dest + "\\Pelmar.exe"}));
+    EXPECT_EQ(form.Messages(), (Lines{kFetching, manifestLocal, dest + "\\Pelmar.exe"}));
     EXPECT_FALSE(FileExists(dest + "\\Later.dll"));
     EXPECT_TRUE(form.shellOpened.empty());
-    EXPECT_FALSE(form.installRunning);
+    EXPECT_FALSE(InstallRunning());
 }
 
 TEST_F(InstallRunTest, ProductOpenElsewhereEndsInCannotCreateFile) {
@@ -232,7 +237,7 @@ TEST_F(InstallRunTest, ProductOpenElsewhereEndsInCannotCreateFile) {
     running.reset();
 
     EXPECT_EQ(ReadFileBytes(dest + "\\Pelmar.exe"), "running exe");
-    EXPECT_EQ(form.Messages(), (Lines{"Скачиваем файлы...", manifestLocal}));
+    EXPECT_EQ(form.Messages(), (Lines{kFetching, manifestLocal}));
     EXPECT_TRUE(form.shellOpened.empty());
 }
 
@@ -247,12 +252,12 @@ TEST_P(InstallRunUnsafeEntryTest, IsRefusedBeforeAnythingIsFetched) {
 
     RunInstall(form);
 
-    EXPECT_EQ(form.Messages(), (Lines{"Скачиваем файлы...", manifestLocal, dest + "\\Pelmar.exe",
-                                      "Недопустимый путь файла - " + entry}));
+    EXPECT_EQ(form.Messages(), (Lines{kFetching, manifestLocal, dest + "\\Pelmar.exe",
+                                      expected::kEntryRefused + entry}));
     EXPECT_EQ(Fetched(), (Lines{"Resources/Pelmar.ini", "Pelmar.exe"}));
     EXPECT_TRUE(form.shellOpened.empty());
     EXPECT_EQ(form.closeCount, 0);
-    EXPECT_EQ(form.cancelCaption, "Отмена");
+    EXPECT_EQ(form.cancelCaption, kCancelCaption);
 }
 
 INSTANTIATE_TEST_SUITE_P(InstallRun, InstallRunUnsafeEntryTest, ::testing::ValuesIn(kUnsafeEntries));
@@ -263,7 +268,7 @@ TEST_F(InstallRunTest, DestinationThatCannotBeMadeIsLogged) {
 
     RunInstall(form);
 
-    EXPECT_EQ(form.Messages(), Lines{"Не могу создать директорию " + form.destination});
+    EXPECT_EQ(form.Messages(), Lines{expected::kCannotMakeDestination + form.destination});
     EXPECT_TRUE(site.Requests().empty());
     EXPECT_TRUE(form.shellOpened.empty());
 }
@@ -279,7 +284,7 @@ TEST_F(InstallRunTest, EmptyDestinationCannotEvenBeAttempted) {
     }
     EXPECT_TRUE(form.log.empty());
     EXPECT_TRUE(site.Requests().empty());
-    EXPECT_FALSE(form.installRunning);
+    EXPECT_FALSE(InstallRunning());
 }
 
 TEST_F(InstallRunTest, SiteHostWithoutWwwCannotBeOpened) {
@@ -288,7 +293,7 @@ TEST_F(InstallRunTest, SiteHostWithoutWwwCannotBeOpened) {
 
     RunInstall(form);
 
-    EXPECT_EQ(form.Messages(), (Lines{"Скачиваем файлы...", kFetchFailed + manifestLocal}));
+    EXPECT_EQ(form.Messages(), (Lines{kFetching, std::string(kFetchFailed) + manifestLocal}));
     EXPECT_TRUE(site.Requests().empty());
 }
 
@@ -301,8 +306,8 @@ TEST_F(InstallRunTest, PressWhileARunIsInProgressIsIgnored) {
     RunInstall(form);
 
     EXPECT_EQ(Fetched(), (Lines{"Resources/Pelmar.ini", "Pelmar.exe", "Pelmar.dll"}));
-    EXPECT_EQ(form.Messages(), (Lines{"Скачиваем файлы...", manifestLocal, dest + "\\Pelmar.exe",
-                                      dest + "\\Pelmar.dll", "OK"}));
+    EXPECT_EQ(form.Messages(), (Lines{kFetching, manifestLocal, dest + "\\Pelmar.exe",
+                                      dest + "\\Pelmar.dll", kRunSucceeded}));
     EXPECT_EQ(form.closeCount, 1);
     EXPECT_EQ(form.processMessagesCount, 3);
 
@@ -324,7 +329,7 @@ TEST_F(InstallRunTest, FirstLineCountsFromTheLastLogLineBeforeTheRun) {
     SetClockForTesting(nullptr);
 
     ASSERT_EQ(form.log.size(), 2u);
-    EXPECT_NE(form.log[0].find(" (1500) - Скачиваем файлы..."), std::string::npos) << form.log[0];
+    EXPECT_NE(form.log[0].find(std::string(" (1500) - ") + kFetching), std::string::npos) << form.log[0];
     EXPECT_NE(form.log[1].find(" (0) - "), std::string::npos) << form.log[1];
 }
 

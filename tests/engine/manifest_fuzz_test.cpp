@@ -8,6 +8,7 @@
 #include "runtime/narrow_text.h"
 #include "runtime/string_list.h"
 #include "tests/engine/unsafe_entries.h"
+#include "tests/support/expected_texts.h"
 #include "tests/support/fake_form.h"
 #include "tests/support/site.h"
 #include "tests/support/temp_folder.h"
@@ -104,7 +105,9 @@ public:
         for (size_t i = 0; i < count; ++i) {
             switch (Below(6)) {
             case 0: lines.push_back(kHeaders[Below(kHeaders.size())]); break;
-            case 1: lines.push_back(kUnsafeEntries[Below(std::size(kUnsafeEntries))]); break;
+            case 1:
+                if (!kUnsafeEntries.empty()) lines.push_back(kUnsafeEntries[Below(kUnsafeEntries.size())]);
+                break;
             case 2: lines.push_back(""); break;
             case 3: lines.push_back(PrintableText()); break;
             default: lines.push_back(kSafeEntries[Below(kSafeEntries.size())]); break;
@@ -276,7 +279,7 @@ TEST(ManifestFuzzRun, RefusedEntriesNeverReachTheSiteOrTheDisk) {
             EXPECT_TRUE(IsSafeManifestEntry(entry)) << "requested " << requests[r];
         }
         for (const std::string& message : form.Messages()) {
-            const std::string refused = "Недопустимый путь файла - ";
+            const std::string refused = expected::kEntryRefused;
             if (message.rfind(refused, 0) == 0) {
                 EXPECT_FALSE(IsSafeManifestEntry(message.substr(refused.size()))) << message;
             }

@@ -3,6 +3,7 @@
 the loopback test site (tests/site/site_server.py) with programmed faults."""
 import os
 import pty
+import re
 import shutil
 import socket
 import subprocess
@@ -11,11 +12,42 @@ import tempfile
 import time
 import unittest
 
-from kit_support import PUBLISH, tree
+from kit_support import PUBLISH, ROOT, tree
 
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(ROOT, "tools"))
+from publishing import rules, shown  # noqa: E402
+
 SITE_SERVER = os.path.join(ROOT, "tests", "site", "site_server.py")
+ENTRY_TABLE = os.path.join(ROOT, "tests", "data", "manifest_entries.tsv")
 PROGRAM = b"MZ the product's program"
+
+
+def entry_table():
+    """The manifest entries the installer's tests judge too: (line, entry,
+    installer's verdict, publish's verdict, why) for each row."""
+    rows = []
+    with open(ENTRY_TABLE, encoding="utf-8") as f:
+        for number, line in enumerate(f, 1):
+            line = line.rstrip("\r\n")
+            if not line or line.startswith("#"):
+                continue
+            entry, installer, verdict, why = line.split("\t")
+            entry = re.sub(r"\{([0-9A-Fa-f]{2})\}", lambda m: chr(int(m.group(1), 16)), entry)
+            assert installer in ("safe", "unsafe") and verdict in ("ok", "refused"), "line %d" % number
+            rows.append((number, entry, installer, verdict, why))
+    return rows
+
+
+def as_product_file(entry):
+    """The relative path ("/" between folders) of a product file that
+    publish takes for entry, or None when this system cannot hold one. On
+    Unix a "\\" that cannot separate folders here stays in the name."""
+    if "/" in entry or "\0" in entry or entry in ("", ".", ".."):
+        return None
+    segments = entry.split("\\")
+    if all(s not in ("", ".", "..") for s in segments):
+        return "/".join(segments)
+    return entry if os.sep == "/" else None
 
 
 def run_publish(*args):
@@ -119,19 +151,10 @@ class PublishLayout(TempFolder):
 
 class PublishRefuses(TempFolder):
     # Each case: the files it adds to a good product folder, and the refusal
-    # that must name it. None as the content removes the file.
+    # that must name it. None as the content removes the file. What publish
+    # makes of a single entry is in the table of entries (EntryTable).
     CASES = [
-        ("device name", {"CON.txt": b"x"}, "CON.txt: \"CON.txt\" is a device name"),
-        ("device name in a folder", {"Data/aux": b"x"}, "Data\\aux: \"aux\" is a device name"),
-        ("numbered device", {"com1.log": b"x"}, "com1.log: \"com1.log\" is a device name"),
-        ("printer port", {"Logs/LPT9.dat": b"x"}, "Logs\\LPT9.dat: \"LPT9.dat\" is a device name"),
-        ("device name with blanks before the dot", {"NUL  .txt": b"x"}, "NUL  .txt: \"NUL  .txt\" is a device name"),
-        ("parent segment with a blank", {".. /x.txt": b"x"}, ".. \\x.txt: has a \"..\" segment"),
-        ("colon", {"a:b.txt": b"x"}, "a:b.txt: holds \":\""),
-        ("leading backslash", {"\\root.txt": b"x"}, "\\root.txt: starts with \"\\\" or \"/\""),
         ("backslash inside a name", {"a\\b.txt": b"x"}, "a\\b.txt: holds \"\\\""),
-        ("not in code page 1251", {"日本.txt": b"x"}, "日本.txt: not representable in code page 1251"),
-        ("a line starting with [", {"[notes].txt": b"x"}, "[notes].txt: starts with \"[\""),
         ("letter case only", {"Readme.txt": b"x", "README.txt": b"y"},
          "README.txt: differs only in letter case from Readme.txt"),
         ("file and folder in letter case only", {"data": b"x", "Data/a.txt": b"y"},
@@ -141,27 +164,46 @@ class PublishRefuses(TempFolder):
         ("begins with the manifest's path", {"Resources/Pelmar.ini.bak": b"x"},
          "Resources\\Pelmar.ini.bak: begins with Resources\\Pelmar.ini"),
         ("empty file", {"empty.txt": b""}, "empty.txt: is empty"),
-        ("percent", {"100%41.txt": b"x"}, "100%41.txt: holds \"%\""),
-        ("hash", {"a#b.txt": b"x"}, "a#b.txt: holds \"#\""),
-        ("trailing dot", {"notes.": b"x"}, "notes.: \"notes.\" ends in a dot or blank"),
-        ("character Windows forbids", {"why?.txt": b"x"}, "why?.txt: holds '?'"),
-        ("line break in a name", {"two\nlines.txt": b"x"}, "two\\x0alines.txt: holds \\x0a"),
     ]
+
+    def assertRefused(self, files, refusal):
+        """A good product folder with files added (None removes one) is
+        refused with the line refusal, and nothing is written."""
+        shutil.rmtree(self.product, ignore_errors=True)
+        make_tree(self.product, {"Pelmar.exe": PROGRAM, "ok.txt": b"fine"})
+        for relative, data in files.items():
+            if data is None:
+                os.remove(os.path.join(self.product, *relative.split("/")))
+        make_tree(self.product, {k: v for k, v in files.items() if v is not None})
+        result = run_publish(self.product, "--product", "Pelmar", "--out", self.site)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn("publish: refused: " + refusal, result.stderr)
+        self.assertIn("nothing written", result.stderr)
+        self.assertFalse(os.path.exists(self.site))
 
     def test_each_refusal_names_the_file_and_writes_nothing(self):
         for case, files, refusal in self.CASES:
             with self.subTest(case):
-                shutil.rmtree(self.product, ignore_errors=True)
-                make_tree(self.product, {"Pelmar.exe": PROGRAM, "ok.txt": b"fine"})
-                for relative, data in files.items():
-                    if data is None:
-                        os.remove(os.path.join(self.product, *relative.split("/")))
-                make_tree(self.product, {k: v for k, v in files.items() if v is not None})
-                result = run_publish(self.product, "--product", "Pelmar", "--out", self.site)
-                self.assertEqual(result.returncode, 1, result.stderr)
-                self.assertIn("publish: refused: " + refusal, result.stderr)
-                self.assertIn("nothing written", result.stderr)
-                self.assertFalse(os.path.exists(self.site))
+                self.assertRefused(files, refusal)
+
+    def test_each_refused_entry_of_the_table_is_named_with_its_reason(self):
+        for number, entry, _, verdict, why in entry_table():
+            relative = as_product_file(entry)
+            if verdict == "refused" and relative is not None:
+                with self.subTest(line=number, entry=entry):
+                    self.assertRefused({relative: b"x"}, "%s: %s\n" % (shown(entry), why))
+
+    def test_every_accepted_entry_of_the_table_is_laid_out_and_listed(self):
+        files = {as_product_file(e): b"x" for _, e, _, verdict, _ in entry_table() if verdict == "ok"}
+        files = {k: v for k, v in files.items() if k is not None and "\\" not in k}
+        make_tree(self.product, files)
+        result = run_publish(self.product, "--product", "Pelmar", "--out", self.site)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with open(os.path.join(self.site, "Updates", "Pelmar", "Resources", "Pelmar.ini"), "rb") as f:
+            listed = f.read().decode("cp1251").split("\r\n")
+        for relative in files:
+            self.assertIn(relative.replace("/", "\\"), listed)
+
 
     def test_names_every_refused_file_and_keeps_the_old_site(self):
         make_tree(self.product, {"Pelmar.exe": PROGRAM})
@@ -189,6 +231,20 @@ def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
         return s.getsockname()[1]
+
+
+class EntryTable(unittest.TestCase):
+    def test_the_rules_give_each_entry_both_verdicts_and_the_reason(self):
+        rows = entry_table()
+        self.assertTrue(any(r[2] == "unsafe" for r in rows) and any(r[3] == "ok" for r in rows))
+        for number, entry, installer, verdict, why in rows:
+            with self.subTest(line=number, entry=entry):
+                faults = rules.entry_faults(entry)
+                # Publish refuses whatever the installer stops at.
+                self.assertEqual(any(kind == rules.UNSAFE for kind, _ in faults), installer == "unsafe", faults)
+                self.assertEqual(bool(faults), verdict == "refused", faults)
+                if faults:
+                    self.assertIn(why, [text for _, text in faults])
 
 
 class Check(unittest.TestCase):
@@ -290,6 +346,18 @@ class Check(unittest.TestCase):
                 self.assertEqual(result.returncode, 1, result.stdout)
                 self.assertIn(line.replace("%s", product), result.stdout)
                 self.assertIn("would not install cleanly: 1 problem\n", result.stdout)
+
+    def test_reports_each_entry_the_installer_refuses_and_fetches_none(self):
+        self.published("Refusing")
+        unsafe = [e for _, e, installer, _, _ in entry_table() if installer == "unsafe"]
+        make_tree(self.site, {"Updates/Refusing/Resources/Refusing.ini": "".join(
+            line + "\r\n" for line in ["[UpdateFiles]", "Refusing.exe"] + unsafe).encode("cp1251")})
+        result = self.check("Refusing")
+        self.assertEqual(result.returncode, 1, result.stdout)
+        self.assertIn("would not install cleanly: %d problems\n" % len(unsafe), result.stdout)
+        for entry in unsafe:
+            with self.subTest(entry=entry):
+                self.assertRegex(result.stdout, "(?m)^%s: .*the installer refuses it as unsafe$" % re.escape(entry))
 
     def test_shows_progress_on_a_terminal(self):
         self.published("Terminal")

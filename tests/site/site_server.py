@@ -11,6 +11,13 @@ A file FILE may have a sidecar FILE.fault, one directive a line:
     stall head    read the request and never answer
     stall body N  send the headers and N bytes of the body, then nothing more
     trickle N     send the body N bytes at a time, every 100 ms
+    chunked       send the body in chunks of 4096 bytes and the last (empty) chunk
+    chunked cut N send the chunks up to byte N, where a chunk is only half sent,
+                  then drop the connection
+    chunked nolast
+                  send every chunk but not the last (empty) one, then drop the
+                  connection
+    reset N       send N bytes of the body, then reset the connection (RST)
 A stalled connection is closed by the server once the client has gone, or
 after a minute at most.
 A missing file answers 404.
@@ -26,11 +33,14 @@ import sys
 import threading
 import time
 import select
+import struct
 import urllib.parse
 
 # The longest a stalled connection stays open.
 STALL_SECONDS = 60
 TRICKLE_INTERVAL = 0.1
+CHUNK_SIZE = 4096
+RESET_AFTER = 0.2
 
 
 def read_faults(path):
@@ -86,6 +96,39 @@ class SiteHandler(http.server.BaseHTTPRequestHandler):
             pass
         self.close_connection = True
 
+    def reset_connection(self):
+        """Drops the connection with a reset instead of an orderly close."""
+        try:
+            self.wfile.flush()
+            # Time for the client to take in what was sent: a reset throws
+            # away what its side has not read yet.
+            time.sleep(RESET_AFTER)
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            self.connection.close()
+        except OSError:
+            pass
+        self.close_connection = True
+
+    def send_chunked(self, body, how):
+        """The body in chunks; how is "" for all of it with the last chunk,
+        "cut N" or "nolast" (see the module's help)."""
+        words = how.split()
+        cut = int(words[1]) if words[:1] == ["cut"] else None
+        sent = 0
+        while sent < len(body):
+            chunk = body[sent:sent + CHUNK_SIZE]
+            if cut is not None and sent + len(chunk) > cut:
+                # The chunk is announced whole, and only its start goes out.
+                self.wfile.write(b"%x\r\n" % len(chunk) + chunk[:cut - sent])
+                self.drop_connection()
+                return
+            self.wfile.write(b"%x\r\n" % len(chunk) + chunk + b"\r\n")
+            sent += len(chunk)
+        if words[:1] == ["nolast"]:
+            self.drop_connection()
+            return
+        self.wfile.write(b"0\r\n\r\n")
+
     def do_GET(self):
         # The installer sends the URL byte for byte: keep those bytes.
         raw_path = self.path.split("?", 1)[0]
@@ -130,6 +173,14 @@ class SiteHandler(http.server.BaseHTTPRequestHandler):
 
         self.send_response(200)
         self.send_header("Content-Type", "application/octet-stream")
+        if "chunked" in faults:
+            self.send_header("Transfer-Encoding", "chunked")
+            self.end_headers()
+            with open(path, "rb") as f:
+                self.send_chunked(f.read(), faults["chunked"])
+            return
+        if "reset" in faults:
+            size = int(faults["reset"])
         if "close" in faults:
             self.send_header("Connection", "close")
             self.close_connection = True
@@ -148,7 +199,9 @@ class SiteHandler(http.server.BaseHTTPRequestHandler):
                 if "trickle" in faults and left > 0:
                     self.wfile.flush()
                     time.sleep(TRICKLE_INTERVAL)
-        if stall[:1] == ["body"]:
+        if "reset" in faults:
+            self.reset_connection()
+        elif stall[:1] == ["body"]:
             self.stay_silent()
         elif "truncate" in faults or "length" in faults or "close" in faults:
             self.drop_connection()

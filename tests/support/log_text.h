@@ -2,6 +2,8 @@
 // the message part of a log line, and the lines that end an install run.
 #pragma once
 
+#include "tests/support/expected_texts.h"
+
 #include <string>
 #include <vector>
 
@@ -26,12 +28,12 @@ inline std::string MessageOfLogLine(const std::string& line) {
 }
 
 // The line a successful run ends with.
-inline bool IsOkLine(const std::string& line) { return MessageOfLogLine(line) == "OK"; }
+inline bool IsOkLine(const std::string& line) { return MessageOfLogLine(line) == expected::kRunSucceeded; }
 
 // A line with which the program ends a failed run.
 inline bool IsErrorLine(const std::string& line) {
     const std::string message = MessageOfLogLine(line);
-    for (const char* start : {"Ошибка при получении файла - ", "Не могу создать директорию ", "Недопустимый путь файла - "}) {
+    for (const char* start : {expected::kFetchFailed, expected::kCannotMakeDestination, expected::kEntryRefused}) {
         if (message.rfind(start, 0) == 0) return true;
     }
     return false;

@@ -1,5 +1,6 @@
 #include "tests/window/window_fixture.h"
 
+#include "engine/activity_log.h"
 #include "runtime/date_time.h"
 #include "runtime/file_system.h"
 #include "tests/support/temp_folder.h"
@@ -26,8 +27,12 @@ struct Placement {
 // A length designed at 96 dpi, on this screen.
 int Scaled(int designed) { return MulDiv(designed, ScreenPixelsPerInch(), 96); }
 
+// A place designed at 96 dpi, on this screen: its edges scaled, its size the
+// distances between them.
 Bounds Scaled(const Bounds& designed) {
-    return {Scaled(designed.left), Scaled(designed.top), Scaled(designed.width), Scaled(designed.height)};
+    int left = Scaled(designed.left);
+    int top = Scaled(designed.top);
+    return {left, top, Scaled(designed.left + designed.width) - left, Scaled(designed.top + designed.height) - top};
 }
 
 template <auto Member>
@@ -82,6 +87,16 @@ Bounds Expected(const Placement& p, SIZE client) {
     if (p.wider.top != p.design.top) bounds.top += dy;
     if (p.wider.height != p.design.height) bounds.height += dy;
     return bounds;
+}
+
+// Mouse button messages to a label, each at a point inside it, the releases
+// outside it where asked (the label has the mouse captured then).
+void PressLabel(const Label& label, const std::vector<UINT>& messages, bool releasedOutside = false) {
+    for (UINT message : messages) {
+        bool outside = releasedOutside && message == WM_LBUTTONUP;
+        LPARAM at = outside ? MAKELPARAM(static_cast<WORD>(-30), 60) : MAKELPARAM(2, 2);
+        SendMessageW(label.Handle(), message, message == WM_LBUTTONUP ? 0 : MK_LBUTTON, at);
+    }
 }
 
 COLORREF DrawnTextColor(const Label& label) {
@@ -152,7 +167,9 @@ TEST_F(WindowTest, WindowIsNeverSmallerThan660By380) {
     SIZE outer = OuterSize(form->Handle());
     EXPECT_EQ(outer.cx, Scaled(660));
     EXPECT_EQ(outer.cy, Scaled(380));
-    EXPECT_EQ(form->SBOpenPathDest.GetBounds().left + form->SBOpenPathDest.GetBounds().width + Scaled(160),
+    // The folder button keeps its designed distance to the right edge, 644 - 484.
+    EXPECT_EQ(form->SBOpenPathDest.GetBounds().left + form->SBOpenPathDest.GetBounds().width +
+                  Scaled(kFormClientWidth) - Scaled(452 + 32),
               ClientSize(form->Handle()).cx);
 }
 
@@ -417,15 +434,36 @@ TEST(FolderPicker, AsksForAFileSystemFolderWithoutEditBoxOrNewFolderButton) {
 TEST_F(WindowTest, LabelsOpenTheSiteAndTheDestinationThroughTheShell) {
     TempFolder temp;
     Start();
-    SendMessageW(GetParent(form->LabelSite.Handle()), WM_COMMAND, MAKEWPARAM(0, STN_CLICKED),
-                 reinterpret_cast<LPARAM>(form->LabelSite.Handle()));
+    PressLabel(form->LabelSite, {WM_LBUTTONDOWN, WM_LBUTTONUP});
     form->EditPathDest.SetText(temp / "missing");
-    SendMessageW(GetParent(form->Label1.Handle()), WM_COMMAND, MAKEWPARAM(0, STN_CLICKED),
-                 reinterpret_cast<LPARAM>(form->Label1.Handle()));
+    PressLabel(form->Label1, {WM_LBUTTONDOWN, WM_LBUTTONUP});
     form->EditPathDest.SetText(temp.Path());
-    SendMessageW(GetParent(form->Label1.Handle()), WM_COMMAND, MAKEWPARAM(0, STN_CLICKED),
-                 reinterpret_cast<LPARAM>(form->Label1.Handle()));
+    PressLabel(form->Label1, {WM_LBUTTONDOWN, WM_LBUTTONUP});
     EXPECT_EQ(launches, (std::vector<std::string>{kProductSiteHost, temp.Path()}));
+}
+
+TEST_F(WindowTest, ALabelOpensOnItsReleaseInsideItAndOnceForADoubleClick) {
+    TempFolder temp;
+    Start();
+    form->EditPathDest.SetText(temp.Path());
+    struct Case {
+        const char* name;
+        std::vector<UINT> presses;
+        bool releasedOutside;
+        size_t opens;
+    };
+    const Case cases[] = {
+        {"down and up inside", {WM_LBUTTONDOWN, WM_LBUTTONUP}, false, 1},
+        {"down inside, up outside", {WM_LBUTTONDOWN, WM_LBUTTONUP}, true, 0},
+        {"a double click", {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP}, false, 1},
+    };
+    for (Label* label : {&form->Label1, &form->LabelSite}) {
+        for (const Case& c : cases) {
+            launches.clear();
+            PressLabel(*label, c.presses, c.releasedOutside);
+            EXPECT_EQ(launches.size(), c.opens) << c.name;
+        }
+    }
 }
 
 TEST_F(WindowTest, CancelButtonEndsTheProgramWithTheWindowLeftAlive) {
@@ -441,10 +479,10 @@ TEST_F(WindowTest, LogPanelHoldsMoreThan21600LinesThenStartsAgain) {
     for (int i = 0; i < 21600; ++i) lines += "2015-01-05 14\xB7" "03\xB7" "27 (1250) - line " + std::to_string(i) + "\r\n";
     form->MemoInform.SetText(lines);
     ASSERT_EQ(form->LogLineCount(), 21600);
-    form->LogMessage("one more");
+    LogMessage(*form, "one more");
     EXPECT_EQ(form->LogLineCount(), 21601);
     EXPECT_EQ(MessageOf(LogLines().back()), "one more");
-    form->LogMessage("after the limit");
+    LogMessage(*form, "after the limit");
     EXPECT_EQ(form->LogLineCount(), 1);
     EXPECT_EQ(MessageOf(LogLines().at(0)), "after the limit");
 }
@@ -452,14 +490,14 @@ TEST_F(WindowTest, LogPanelHoldsMoreThan21600LinesThenStartsAgain) {
 TEST_F(WindowTest, LogPanelCountsLinesTheUserTypedOrPasted) {
     Start();
     form->ClearLog();
-    form->LogMessage("first");
+    LogMessage(*form, "first");
     // As a paste by the user would: at the end, without a final line break.
     HWND memo = form->MemoInform.Handle();
     int length = GetWindowTextLengthW(memo);
     SendMessageW(memo, EM_SETSEL, static_cast<WPARAM>(length), static_cast<LPARAM>(length));
     SendMessageW(memo, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(L"typed\r\nby hand"));
     EXPECT_EQ(form->LogLineCount(), 3);
-    form->LogMessage("second");
+    LogMessage(*form, "second");
     EXPECT_EQ(form->LogLineCount(), 4);
     EXPECT_EQ(LogLines().at(2), "by hand");
     EXPECT_EQ(MessageOf(LogLines().at(3)), "second");

@@ -1,7 +1,7 @@
-// The window on a screen of 144 dpi. Wine reads the screen's dpi from the
-// user's desktop settings when a program starts, so the window tests that
+// The window on screens of 120 and 144 dpi. Wine reads the screen's dpi from
+// the user's desktop settings when a program starts, so the window tests that
 // check sizes, fonts, the welcome text and an install run are run again in a
-// copy of this program started while the setting is 144.
+// copy of this program started while the setting is 120 or 144.
 #include "tests/window/window_fixture.h"
 
 #include "ui/screen.h"
@@ -94,8 +94,9 @@ TEST_F(WindowTest, At144DpiTheClientIs966By512AndEveryNumberIsHalfAsLargeAgain) 
     Start();
     EXPECT_EQ(form->DesignedClientSize().cx, 966);
     EXPECT_EQ(form->DesignedClientSize().cy, 512);
-    // 124, 9, 320, 21 at 96 dpi; halves round away from zero.
-    EXPECT_EQ(form->EditPathDest.GetBounds(), (ui::Bounds{186, 14, 480, 32}));
+    // 124, 9, 320, 21 at 96 dpi: edges at 186, 14, 666 and 45 (halves round
+    // away from zero).
+    EXPECT_EQ(form->EditPathDest.GetBounds(), (ui::Bounds{186, 14, 480, 31}));
     LOGFONTW font{};
     GetObjectW(reinterpret_cast<HFONT>(SendMessageW(form->MemoInform.Handle(), WM_GETFONT, 0, 0)), sizeof font, &font);
     EXPECT_EQ(font.lfHeight, -18);
@@ -106,12 +107,93 @@ TEST_F(WindowTest, At144DpiTheClientIs966By512AndEveryNumberIsHalfAsLargeAgain) 
     EXPECT_EQ(outer.bottom - outer.top, 570);
 }
 
-TEST(ScreenScaling, At144DpiTheWindowIsScaledAndStillWorks) {
-    DesktopDpiSetting setting(144);
+// The window's rows as the form scales them at the settings Windows offers,
+// 100 % to 200 %: edges that meet as designed meet at every dpi.
+TEST(ScreenScaling, EdgesThatMeetAsDesignedMeetAtEveryDpi) {
+    using ui::Bounds;
+    using ui::ScaledToDpi;
+    struct Case {
+        int dpi;
+        Bounds strip;
+        Bounds log;
+        Bounds status;
+        SIZE client;
+        int folderGap;  // from the folder button to the Install button
+    };
+    const Case cases[] = {
+        {96, {0, 0, 644, 57}, {0, 57, 644, 265}, {0, 322, 644, 19}, {644, 341}, 7},
+        {120, {0, 0, 805, 71}, {0, 71, 805, 332}, {0, 403, 805, 23}, {805, 426}, 9},
+        {144, {0, 0, 966, 86}, {0, 86, 966, 397}, {0, 483, 966, 29}, {966, 512}, 11},
+        {168, {0, 0, 1127, 100}, {0, 100, 1127, 464}, {0, 564, 1127, 33}, {1127, 597}, 12},
+        {192, {0, 0, 1288, 114}, {0, 114, 1288, 530}, {0, 644, 1288, 38}, {1288, 682}, 14},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.dpi);
+        Bounds strip = ScaledToDpi(Bounds{0, 0, 644, 57}, c.dpi);
+        Bounds log = ScaledToDpi(Bounds{0, 57, 644, 265}, c.dpi);
+        Bounds status = ScaledToDpi(Bounds{0, 322, 644, 19}, c.dpi);
+        Bounds client = ScaledToDpi(Bounds{0, 0, 644, 341}, c.dpi);
+        Bounds folder = ScaledToDpi(Bounds{452, 9, 32, 21}, c.dpi);
+        Bounds install = ScaledToDpi(Bounds{491, 9, 70, 21}, c.dpi);
+        EXPECT_EQ(strip, c.strip);
+        EXPECT_EQ(log, c.log);
+        EXPECT_EQ(status, c.status);
+        EXPECT_EQ(client.width, c.client.cx);
+        EXPECT_EQ(client.height, c.client.cy);
+        EXPECT_EQ(install.left - (folder.left + folder.width), c.folderGap);
+
+        EXPECT_EQ(strip.top + strip.height, log.top);
+        EXPECT_EQ(log.top + log.height, status.top);
+        EXPECT_EQ(status.top + status.height, client.height);
+        for (const Bounds& row : {strip, log, status}) EXPECT_EQ(row.width, client.width);
+        EXPECT_EQ(folder.top, install.top);
+        EXPECT_EQ(folder.height, install.height);
+    }
+}
+
+// The real window at 120 dpi (the 125 % that most laptops ship with): the
+// rows meet and fill the client area, at the size the window opens with and
+// when it is made larger.
+TEST_F(WindowTest, At120DpiTheRowsMeetAndFillTheClientArea) {
+    if (ui::ScreenPixelsPerInch() != 120) GTEST_SKIP() << "the screen is at " << ui::ScreenPixelsPerInch() << " dpi";
+    Start();
+    for (bool larger : {false, true}) {
+        SCOPED_TRACE(larger ? "larger" : "as opened");
+        if (larger) SetWindowPos(form->Handle(), nullptr, 0, 0, 1000, 700, SWP_NOMOVE | SWP_NOZORDER);
+        RECT client{};
+        GetClientRect(form->Handle(), &client);
+        ui::Bounds strip = form->PanelTop.GetBounds();
+        ui::Bounds log = form->MemoInform.GetBounds();
+        ui::Bounds status = form->StatusBar1.GetBounds();
+        EXPECT_EQ(strip, (ui::Bounds{0, 0, client.right, 71}));
+        EXPECT_EQ(log.top, 71);
+        EXPECT_EQ(log.top + log.height, status.top);
+        EXPECT_EQ(status.height, 23);
+        EXPECT_EQ(status.top + status.height, client.bottom);
+        ui::Bounds folder = form->SBOpenPathDest.GetBounds();
+        EXPECT_EQ(folder.width, 40);
+        EXPECT_EQ(folder.left + folder.width + 805 - 605, client.right) << "keeps its distance to the right edge";
+    }
+    EXPECT_EQ(form->updates.GetBounds(), (ui::Bounds{614, 11, 87, 27}));
+}
+
+namespace {
+
+// Runs the window tests that check sizes and fonts, and more, in a copy of
+// this program started while the desktop's dpi setting is dpi.
+void ExpectTheWindowTestsPassAt(int dpi, const std::string& more) {
+    DesktopDpiSetting setting(static_cast<DWORD>(dpi));
     ASSERT_TRUE(setting.Set());
-    const std::string filter =
-        "ScreenScaling.TheScreenHasTheDpiTheRunAskedFor:WindowTest.At144Dpi*:"
-        "WindowTest.ControlsStandWhereDesigned*:WindowTest.WindowIsNeverSmaller*:WindowTest.FirstShown*:"
-        "WindowTest.Fonts*:WindowTest.StartUpAdapts*:InstallTest.RunWithoutTheFlag*";
-    EXPECT_EQ(RunCopy(filter, 144), 0) << "the tests at 144 dpi failed (their output is above)";
+    const std::string filter = "ScreenScaling.TheScreenHasTheDpiTheRunAskedFor:WindowTest.At" + std::to_string(dpi) +
+                               "Dpi*:WindowTest.ControlsStandWhereDesigned*:WindowTest.WindowIsNeverSmaller*:"
+                               "WindowTest.FirstShown*:WindowTest.Fonts*" + more;
+    EXPECT_EQ(RunCopy(filter, dpi), 0) << "the tests at " << dpi << " dpi failed (their output is above)";
+}
+
+}  // namespace
+
+TEST(ScreenScaling, At120DpiTheWindowIsScaledAndStillWorks) { ExpectTheWindowTestsPassAt(120, ""); }
+
+TEST(ScreenScaling, At144DpiTheWindowIsScaledAndStillWorks) {
+    ExpectTheWindowTestsPassAt(144, ":WindowTest.StartUpAdapts*:InstallTest.RunWithoutTheFlag*");
 }

@@ -12,8 +12,18 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
+
+namespace ui {
+
+// A place reads "left, top, width, height" where a test fails.
+inline void PrintTo(const Bounds& bounds, std::ostream* out) {
+    *out << bounds.left << ", " << bounds.top << ", " << bounds.width << ", " << bounds.height;
+}
+
+}  // namespace ui
 
 class WindowTest : public ::testing::Test {
 protected:

@@ -1,0 +1,262 @@
+#include "engine/timed_fetch.h"
+
+#include "engine/download.h"
+#include "runtime/unique_handle.h"
+
+#include <atomic>
+
+namespace engine {
+
+// Waiting for the site with a time limit.
+//
+// WinINet's own time-outs are not honoured everywhere (Wine ignores them), and
+// a blocked synchronous call cannot be woken from outside. So the session is
+// asynchronous: each step that has to wait for the site returns
+// ERROR_IO_PENDING, a WinINet thread reports its end through the status
+// callback, and the fetching thread waits for that report with the limit.
+//
+// Who owns what:
+// - A Transfer is what the callback and the fetching thread share for one
+//   fetch. The fetching thread owns it through TimedFetch, and lists it under
+//   gTransfersLock; the callback finds it by its number (the context value
+//   WinINet passes back) and only while it is listed, so a callback that
+//   comes after the fetch has ended finds nothing instead of freed memory.
+// - While a read is pending, WinINet may write into the transfer's block at
+//   any moment. A fetch that ends then (given up at the time limit) does not
+//   free the transfer: it marks it abandoned with its request handle and lets
+//   go of it; the callback frees it at INTERNET_STATUS_HANDLE_CLOSING of that
+//   handle, the last callback WinINet makes for it, after which nothing
+//   writes into the block.
+// - The lock is never held while calling WinINet: WinINet may run the
+//   callback on the calling thread before the call returns (closing a handle
+//   reports HANDLE_CLOSING), the callback takes the lock, and an SRW lock is
+//   not re-entrant.
+
+namespace {
+
+std::atomic<DWORD> gTransferTimeoutMs{kTransferTimeoutMs};
+
+// With IRF_NO_WAIT, a read that went pending completes without filling the
+// block ("If IRF_NO_WAIT is used, buffer is not changed", as WinINet behaves
+// on Windows), and the next read returns the data: which is why Read reads
+// again after each completion. Without it, the completion would fill the
+// block and the read again would lose those bytes.
+constexpr DWORD kReadFlags = IRF_ASYNC | IRF_NO_WAIT;
+static_assert((kReadFlags & IRF_NO_WAIT) != 0, "Read reads again after a completion: the completion must not fill the block");
+// Always from the server, and never into the cache.
+constexpr DWORD kOpenUrlFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_PASSIVE | INTERNET_FLAG_NO_CACHE_WRITE;
+static_assert(kOpenUrlFlags == 0x8C000000);
+
+}  // namespace
+
+struct Transfer {
+    DWORD_PTR id = 0;
+    Transfer* next = nullptr;                 // in the list of transfers
+    runtime::UniqueEventHandle completed;     // auto-reset, set at each INTERNET_STATUS_REQUEST_COMPLETE
+    std::atomic<DWORD> lastSignOfLife{0};     // GetTickCount() when the site last answered
+    std::atomic<DWORD_PTR> result{0};         // of the step that completed last
+    std::atomic<DWORD> error{ERROR_SUCCESS};  // of the step that completed last
+    std::atomic<HINTERNET> created{nullptr};  // the request handle, as soon as WinINet makes it
+    // A read given up while WinINet may still fill the block: the callback
+    // frees the transfer when this handle has closed.
+    HINTERNET abandoned = nullptr;
+    std::unique_ptr<char[]> block;
+    DWORD blockSize = 0;
+    INTERNET_BUFFERSA buffers{};
+};
+
+namespace {
+
+// The transfers the callback may reach, under one lock. Plain globals with no
+// destructor: a WinINet thread may still call back while the process ends.
+SRWLOCK gTransfersLock = SRWLOCK_INIT;
+Transfer* gTransfers = nullptr;
+DWORD_PTR gLastTransferId = 0;
+
+class TransfersLock {
+public:
+    TransfersLock() { AcquireSRWLockExclusive(&gTransfersLock); }
+    TransfersLock(const TransfersLock&) = delete;
+    TransfersLock& operator=(const TransfersLock&) = delete;
+    ~TransfersLock() { ReleaseSRWLockExclusive(&gTransfersLock); }
+};
+
+// These three with the lock held.
+void List(Transfer& transfer) {
+    // Never 0: WinINet makes no callbacks for a context of 0.
+    if (++gLastTransferId == 0) ++gLastTransferId;
+    transfer.id = gLastTransferId;
+    transfer.next = gTransfers;
+    gTransfers = &transfer;
+}
+
+void Unlist(const Transfer& transfer) {
+    for (Transfer** link = &gTransfers; *link != nullptr; link = &(*link)->next) {
+        if (*link == &transfer) {
+            *link = transfer.next;
+            return;
+        }
+    }
+}
+
+Transfer* Listed(DWORD_PTR id) {
+    for (Transfer* transfer = gTransfers; transfer != nullptr; transfer = transfer->next) {
+        if (transfer->id == id) return transfer;
+    }
+    return nullptr;
+}
+
+// Runs on WinINet's threads: touches only the listed transfer, never throws.
+void CALLBACK OnInternetStatus(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info,
+                               DWORD infoLength) noexcept {
+    TransfersLock lock;
+    Transfer* transfer = Listed(context);
+    if (transfer == nullptr) return;
+    switch (status) {
+    case INTERNET_STATUS_HANDLE_CREATED:
+        // The handle comes first in what info points to.
+        if (info != nullptr && infoLength >= sizeof(HINTERNET)) transfer->created = *static_cast<HINTERNET*>(info);
+        break;
+    // Each connection attempt counts: name look-up, proxy detection and
+    // several addresses tried in turn share one time limit otherwise.
+    case INTERNET_STATUS_CONNECTING_TO_SERVER:
+    case INTERNET_STATUS_CONNECTED_TO_SERVER:
+    case INTERNET_STATUS_REQUEST_SENT:
+    case INTERNET_STATUS_RESPONSE_RECEIVED:
+        transfer->lastSignOfLife = GetTickCount();
+        break;
+    case INTERNET_STATUS_REQUEST_COMPLETE:
+        if (info != nullptr && infoLength >= sizeof(INTERNET_ASYNC_RESULT)) {
+            const auto* outcome = static_cast<const INTERNET_ASYNC_RESULT*>(info);
+            transfer->result = outcome->dwResult;
+            transfer->error = outcome->dwError;
+        }
+        transfer->lastSignOfLife = GetTickCount();
+        SetEvent(transfer->completed.get());
+        break;
+    case INTERNET_STATUS_HANDLE_CLOSING:
+        // The last callback for the handle: nothing writes into the block after it.
+        if (transfer->abandoned != nullptr && handle == transfer->abandoned) {
+            Unlist(*transfer);
+            delete transfer;
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+}  // namespace
+
+void SetTransferTimeoutForTesting(int milliseconds) {
+    gTransferTimeoutMs = milliseconds > 0 ? static_cast<DWORD>(milliseconds) : static_cast<DWORD>(kTransferTimeoutMs);
+}
+
+HINTERNET RequestOfCompletedOpen(DWORD_PTR result, DWORD error, HINTERNET created) {
+    if (error != ERROR_SUCCESS || result == FALSE) return nullptr;
+    // The documented Boolean: the handle is the one WinINet announced, if any.
+    if (result == TRUE) return created;
+    return reinterpret_cast<HINTERNET>(result);
+}
+
+TimedFetch::TimedFetch() : transfer_(new Transfer) {
+    transfer_->completed.reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    TransfersLock lock;
+    List(*transfer_);
+}
+
+TimedFetch::~TimedFetch() {
+    if (readPending_) {
+        // WinINet may still write into the block: the callback frees the
+        // transfer once the request handle has closed.
+        {
+            TransfersLock lock;
+            transfer_->abandoned = request_.get();
+        }
+        transfer_.release();
+        request_.reset();
+        session_.reset();
+        return;
+    }
+    request_.reset();
+    session_.reset();
+    TransfersLock lock;
+    Unlist(*transfer_);
+}
+
+bool TimedFetch::OpenSession() {
+    if (!transfer_->completed) return false;
+    session_.reset(InternetOpenA("", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, INTERNET_FLAG_ASYNC));
+    if (!session_) return false;
+    return InternetSetStatusCallbackA(session_.get(), OnInternetStatus) != INTERNET_INVALID_STATUS_CALLBACK;
+}
+
+Step TimedFetch::OpenUrl(const std::string& url) {
+    Transfer& transfer = *transfer_;
+    ForgetEarlierCompletions();
+    transfer.lastSignOfLife = GetTickCount();
+    HINTERNET opened = InternetOpenUrlA(session_.get(), url.c_str(), nullptr, 0, kOpenUrlFlags, transfer.id);
+    if (opened == nullptr) {
+        if (GetLastError() != ERROR_IO_PENDING) return Step::Failed;
+        const bool completed = AwaitCompletion();
+        HINTERNET created = transfer.created.exchange(nullptr);
+        opened = completed ? RequestOfCompletedOpen(transfer.result, transfer.error, created) : nullptr;
+        if (opened == nullptr) {
+            // A request that WinINet made but did not finish is ours to close.
+            request_.reset(created);
+            return completed ? Step::Failed : Step::TimedOut;
+        }
+    }
+    request_.reset(opened);
+    return Step::Done;
+}
+
+void TimedFetch::AllocateBlock(DWORD size) {
+    transfer_->block.reset(new char[size]);
+    transfer_->blockSize = size;
+}
+
+Step TimedFetch::Read(DWORD& received) {
+    Transfer& transfer = *transfer_;
+    for (;;) {
+        transfer.buffers = {};
+        transfer.buffers.dwStructSize = sizeof(transfer.buffers);
+        transfer.buffers.lpvBuffer = transfer.block.get();
+        transfer.buffers.dwBufferLength = transfer.blockSize;
+        ForgetEarlierCompletions();
+        if (InternetReadFileExA(request_.get(), &transfer.buffers, kReadFlags, transfer.id)) {
+            received = transfer.buffers.dwBufferLength;
+            return Step::Done;
+        }
+        if (GetLastError() != ERROR_IO_PENDING) return Step::Failed;
+        // Nothing there yet: WinINet reports when more has come.
+        readPending_ = true;
+        transfer.lastSignOfLife = GetTickCount();
+        if (!AwaitCompletion()) return Step::TimedOut;
+        readPending_ = false;
+        if (transfer.error != ERROR_SUCCESS) return Step::Failed;
+    }
+}
+
+const char* TimedFetch::Block() const { return transfer_->block.get(); }
+
+void TimedFetch::ForgetEarlierCompletions() {
+    ResetEvent(transfer_->completed.get());
+    transfer_->result = 0;
+    transfer_->error = ERROR_SUCCESS;
+}
+
+bool TimedFetch::AwaitCompletion() {
+    const DWORD limit = gTransferTimeoutMs;
+    for (;;) {
+        // Unsigned differences stay right across the tick count's wrap.
+        const DWORD silent = GetTickCount() - transfer_->lastSignOfLife.load();
+        if (static_cast<LONG>(silent) >= static_cast<LONG>(limit)) return false;
+        const DWORD wait = static_cast<LONG>(silent) < 0 ? limit : limit - silent;
+        const DWORD waited = WaitForSingleObject(transfer_->completed.get(), wait);
+        if (waited == WAIT_OBJECT_0) return true;
+        if (waited != WAIT_TIMEOUT) return false;
+    }
+}
+
+}  // namespace engine

@@ -1,0 +1,16 @@
+// The texts that the tests expect from the program, written out here once and
+// on their own: a test that read the program's own table could not see it change.
+#pragma once
+
+namespace expected {
+
+inline constexpr char kFetching[] = "Скачиваем файлы...";
+inline constexpr char kFetchFailed[] = "Ошибка при получении файла - ";
+inline constexpr char kCannotMakeDestination[] = "Не могу создать директорию ";
+inline constexpr char kCannotMakeFolder[] = "Не могу создать директорию - ";
+inline constexpr char kEntryRefused[] = "Недопустимый путь файла - ";
+inline constexpr char kRunSucceeded[] = "OK";
+inline constexpr char kCloseCaption[] = "Закрыть";
+inline constexpr char kCancelCaption[] = "Отмена";
+
+}  // namespace expected

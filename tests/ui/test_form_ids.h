@@ -1,0 +1,4 @@
+// Identifiers of the UI tests' resources (ui_tests.rc).
+#pragma once
+
+#define IDI_TEST_FORM 1
