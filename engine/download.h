@@ -1,6 +1,7 @@
 // Fetching one HTTP URL into one local file.
 #pragma once
 
+#include "engine/file_hashes.h"
 #include "engine/installer_form.h"
 #include "engine/partial_file.h"
 
@@ -13,6 +14,7 @@ constexpr int kDownloadEmpty = 0;          // empty URL, path or body; nothing w
 constexpr int kDownloadNotOpened = -1;     // URL not opened, no answer in time, or a status other than 2xx
 constexpr int kDownloadNoSession = -2;     // no internet session
 constexpr int kDownloadIncomplete = -3;    // cut off, silent too long, failed read or write, or too long
+constexpr int kDownloadDamaged = -4;       // not the size and hash that the manifest lists
 
 // Most bytes copied into one file (100000 reads of 10240 bytes).
 constexpr long long kDownloadByteLimit = 100000LL * 10240;
@@ -39,7 +41,11 @@ void SetTransferTimeoutForTesting(int milliseconds);
 // chunked one whose connection closes before its last (empty) chunk, where
 // WinINet reports a clean end (Wine does, also for a chunk cut in the
 // middle). Such a body counts as complete, with the bytes that came; only a
-// check of the file's contents against a known hash can catch it.
-int DownloadFile(InstallerForm& form, const std::string& url, const std::string& localPath);
+// check of the file's contents against a known hash can catch it: given
+// expected, the body replaces the target only when it has exactly that size
+// and SHA-256, and kDownloadDamaged is returned otherwise. The hash is taken
+// block by block as the body arrives, never by reading the file again.
+int DownloadFile(InstallerForm& form, const std::string& url, const std::string& localPath,
+                 const ListedFile* expected = nullptr);
 
 }  // namespace engine

@@ -1,12 +1,17 @@
 #include "engine/install_run.h"
 
 #include "engine/activity_log.h"
+#include "engine/cng.h"
 #include "engine/download.h"
+#include "engine/file_hashes.h"
 #include "engine/manifest.h"
 #include "engine/messages.h"
+#include "engine/partial_file.h"
 #include "runtime/file_system.h"
 #include "runtime/narrow_text.h"
 #include "runtime/string_list.h"
+
+#include <windows.h>
 
 #include <string>
 
@@ -52,37 +57,111 @@ std::string UrlOf(const RunSite& site, const std::string& relative) {
 
 std::string LocalPathOf(const RunSite& site, const std::string& relative) { return site.dest + "\\" + relative; }
 
-// Fetches one file of the site to its place in the destination and logs the
-// result; false when it failed.
-bool FetchLogged(InstallerForm& form, const RunSite& site, const std::string& relative) {
+// Fetches one file of the site to target, checked against listed when there
+// is a line for it, and logs the result under its place in the destination;
+// false when it failed.
+bool FetchLogged(InstallerForm& form, const RunSite& site, const std::string& relative, const std::string& target,
+                 const ListedFile* listed = nullptr) {
     const std::string localPath = LocalPathOf(site, relative);
-    if (DownloadFile(form, UrlOf(site, relative), localPath) < 1) {
-        LogMessage(form, kFetchFailed + localPath);
+    const int result = DownloadFile(form, UrlOf(site, relative), target, listed);
+    if (result < 1) {
+        LogMessage(form, (result == kDownloadDamaged ? messages::kFileDamaged : kFetchFailed) + localPath);
         return false;
     }
     LogMessage(form, localPath);
     return true;
 }
 
+bool FetchLogged(InstallerForm& form, const RunSite& site, const std::string& relative) {
+    return FetchLogged(form, site, relative, LocalPathOf(site, relative));
+}
+
+// The manifest may list itself; it is fetched first, on its own.
+bool IsManifestItself(const RunSite& site, const std::string& entry) { return Pos(site.manifestRelative, entry) == 1; }
+
 enum class EntriesOutcome { AllFetched, FetchFailed, EntryRefused };
 
 // Fetches the listed files in order, letting the window repaint after each;
-// stops at the first that fails or that the manifest may not ask for.
-EntriesOutcome FetchEntries(InstallerForm& form, const RunSite& site, const TStringList& entries) {
+// stops at the first that fails or that the manifest may not ask for. A file
+// whose copy in the destination already has its listed size and hash is kept.
+EntriesOutcome FetchEntries(InstallerForm& form, const RunSite& site, const TStringList& entries,
+                            const FileHashes& hashes) {
     for (int i = 0; i < entries.Count(); ++i) {
         const std::string& entry = entries[i];
-        // The manifest may list itself; it is here already.
-        if (Pos(site.manifestRelative, entry) == 1) continue;
+        if (IsManifestItself(site, entry)) continue;
         // The manifest comes over plain HTTP: nothing it lists may land
         // outside the destination.
         if (!IsSafeManifestEntry(entry)) {
             LogMessage(form, messages::kEntryRefused + entry);
             return EntriesOutcome::EntryRefused;
         }
-        if (!FetchLogged(form, site, entry)) return EntriesOutcome::FetchFailed;
+        const std::string localPath = LocalPathOf(site, entry);
+        const ListedFile* listed = hashes.Find(entry);
+        if (listed != nullptr && FileMatches(localPath, *listed)) {
+            LogMessage(form, messages::kUnchanged + localPath);
+        } else if (!FetchLogged(form, site, entry, localPath, listed)) {
+            return EntriesOutcome::FetchFailed;
+        }
         form.ProcessMessages();
     }
     return EntriesOutcome::AllFetched;
+}
+
+// The manifest and its signature as a build with a key fetches them: under
+// names of their own beside the installed ones, which they replace only once
+// every file has been checked. Removed unless installed.
+class StagedManifest {
+public:
+    explicit StagedManifest(const std::string& manifestLocal)
+        : installedPath_(manifestLocal), manifest_(manifestLocal + ".~new"), signature_(manifestLocal + ".sig.~new") {}
+    StagedManifest(const StagedManifest&) = delete;
+    StagedManifest& operator=(const StagedManifest&) = delete;
+    ~StagedManifest() {
+        if (installed_) return;
+        DeleteFileA(manifest_.c_str());
+        DeleteFileA(signature_.c_str());
+    }
+
+    const std::string& ManifestPath() const { return manifest_; }
+    const std::string& SignaturePath() const { return signature_; }
+
+    // The signature first: a manifest in place has its own signature beside
+    // it, or an older one that fails to verify, never a wrong one that passes.
+    void Install() {
+        MoveOntoTarget(signature_, installedPath_ + ".sig");
+        MoveOntoTarget(manifest_, installedPath_);
+        installed_ = true;
+    }
+
+private:
+    std::string installedPath_;
+    std::string manifest_;
+    std::string signature_;
+    bool installed_ = false;
+};
+
+// Whether the manifest at path has a signature at signaturePath
+// that verifies under key. Missing or unreadable files do not.
+bool IsSigned(const std::string& path, const std::string& signaturePath, const P256PublicKey& key) {
+    if (!runtime::FileExists(path) || !runtime::FileExists(signaturePath)) return false;
+    return VerifyP256Signature(runtime::ReadWholeFile(path), runtime::ReadWholeFile(signaturePath), key);
+}
+
+// The release number of the signed manifest in the destination; 0 when there
+// is none that verifies under key.
+long long InstalledRelease(const std::string& manifestLocal, const P256PublicKey& key) {
+    if (!IsSigned(manifestLocal, manifestLocal + ".sig", key)) return 0;
+    TStringList installed;
+    installed.LoadFromFile(manifestLocal);
+    return FileHashes::Read(installed).ReleaseNumber();
+}
+
+// The first listed file without a well-formed size-and-hash line, or nullptr.
+const std::string* FirstEntryWithoutHash(const RunSite& site, const TStringList& entries, const FileHashes& hashes) {
+    for (int i = 0; i < entries.Count(); ++i) {
+        if (!IsManifestItself(site, entries[i]) && hashes.Find(entries[i]) == nullptr) return &entries[i];
+    }
+    return nullptr;
 }
 
 // After the last file: start the product and end, or show the folder.
@@ -125,18 +204,47 @@ void RunInstall(InstallerForm& form) {
     LogMessage(form, messages::kFetching);
 
     const RunSite site = SiteOfRun(form, dest);
-    if (!FetchLogged(form, site, site.manifestRelative)) return;
-
     const std::string manifestLocal = LocalPathOf(site, site.manifestRelative);
+    const P256PublicKey* key = form.SiteSigningKey();
+    // Only a build with a key keeps the installed manifest until the new one
+    // has proved itself: without a key there is nothing to prove.
+    StagedManifest staged(manifestLocal);
+    if (key != nullptr) {
+        if (!FetchLogged(form, site, site.manifestRelative, staged.ManifestPath())) return;
+        if (DownloadFile(form, UrlOf(site, site.manifestRelative + ".sig"), staged.SignaturePath()) < 1 ||
+            !IsSigned(staged.ManifestPath(), staged.SignaturePath(), *key)) {
+            LogMessage(form, messages::kSignatureNotConfirmed + manifestLocal);
+            return;
+        }
+    } else if (!FetchLogged(form, site, site.manifestRelative)) {
+        return;
+    }
+
     TStringList manifest;
-    manifest.LoadFromFile(manifestLocal);
+    manifest.LoadFromFile(key != nullptr ? staged.ManifestPath() : manifestLocal);
     TStringList entries;
     ReadIniSection(manifest, entries, "UpdateFiles");
     if (entries.Count() < 2) {
         LogMessage(form, kFetchFailed + manifestLocal);
         return;
     }
-    if (FetchEntries(form, site, entries) != EntriesOutcome::AllFetched) return;
+    const FileHashes hashes = FileHashes::Read(manifest);
+    if (key != nullptr) {
+        // An equal number is a repair, and fine.
+        if (InstalledRelease(manifestLocal, *key) > hashes.ReleaseNumber()) {
+            LogMessage(form, messages::kSiteOlderThanInstalled + manifestLocal);
+            return;
+        }
+        if (const std::string* unlisted = FirstEntryWithoutHash(site, entries, hashes)) {
+            LogMessage(form, messages::kNoFileHash + LocalPathOf(site, *unlisted));
+            return;
+        }
+    } else if (hashes.MalformedLines() > 0) {
+        LogMessage(form, messages::kHashLinesIgnored + manifestLocal);
+    }
+    if (FetchEntries(form, site, entries, hashes) != EntriesOutcome::AllFetched) return;
+    // The next run's check against going back reads what is installed here.
+    if (key != nullptr) staged.Install();
     FinishRun(form, site);
 }
 

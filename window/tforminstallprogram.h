@@ -8,6 +8,7 @@
 #include "ui/form.h"
 #include "runtime/gdi_handles.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,7 @@ public:
     void SetLastLogTime(runtime::TDateTime value) override { lastLogTime_ = value; }
     std::string DestinationText() const override { return EditPathDest.Text(); }
     std::string SiteHost() const override { return LabelSite.Text(); }
+    const engine::P256PublicKey* SiteSigningKey() const override { return siteKey_ ? &*siteKey_ : nullptr; }
     bool RunAfterInstall() const override { return CheckBoxRun.Checked(); }
     void SetCancelCaption(const std::string& caption) override { dovrin.SetText(caption); }
     int LogLineCount() const override { return MemoInform.LineCount(); }
@@ -66,6 +68,7 @@ public:
 private:
     std::string programName_;
     runtime::TDateTime lastLogTime_ = 0;
+    std::optional<engine::P256PublicKey> siteKey_;
     ui::ToolTips hints_;
     friend void LoadFormLayout(TFormInstallProgram& form);
 };

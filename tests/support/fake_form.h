@@ -6,6 +6,7 @@
 #include "tests/support/log_text.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,8 @@ public:
     runtime::TDateTime lastLogTime = 0;
     std::string destination;
     std::string siteHost;
+    // The build's signing key; none, as in a build without one.
+    std::optional<engine::P256PublicKey> siteKey;
     bool runAfterInstall = true;
     std::string cancelCaption = "Отмена";
     std::vector<std::string> log;
@@ -29,6 +32,7 @@ public:
     void SetLastLogTime(runtime::TDateTime value) override { lastLogTime = value; }
     std::string DestinationText() const override { return destination; }
     std::string SiteHost() const override { return siteHost; }
+    const engine::P256PublicKey* SiteSigningKey() const override { return siteKey ? &*siteKey : nullptr; }
     bool RunAfterInstall() const override { return runAfterInstall; }
     void SetCancelCaption(const std::string& caption) override { cancelCaption = caption; }
     int LogLineCount() const override { return static_cast<int>(log.size()); }
