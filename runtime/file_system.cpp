@@ -1,6 +1,7 @@
 #include "runtime/file_system.h"
 
 #include "runtime/exceptions.h"
+#include "runtime/unique_handle.h"
 
 #include <windows.h>
 
@@ -58,6 +59,20 @@ bool ForceDirectories(const std::string& dir) {
     std::string parent = ExtractFilePath(path);
     if (parent == path) return true;
     return ForceDirectories(parent) && CreateDirectoryA(path.c_str(), nullptr) != 0;
+}
+
+std::string ReadWholeFile(const std::string& fileName) {
+    UniqueFileHandle file(CreateFileA(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) throw CannotOpenFile(fileName, GetLastError());
+
+    std::string bytes;
+    LARGE_INTEGER size{};
+    if (GetFileSizeEx(file.get(), &size) && size.QuadPart > 0) bytes.reserve(static_cast<size_t>(size.QuadPart));
+    char buffer[65536];
+    DWORD read = 0;
+    while (ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) bytes.append(buffer, read);
+    return bytes;
 }
 
 std::string ExtractFileDir(const std::string& path) {

@@ -1,4 +1,5 @@
-// Folder and file tests and the folder chain, on narrow (ANSI) paths.
+// Folder and file tests, the folder chain and whole-file reading, on narrow
+// (ANSI) paths.
 #pragma once
 
 #include <string>
@@ -16,6 +17,10 @@ bool FileExists(const std::string& path);
 // Throws EInOutError "Unable to create directory" for an empty path, and for a
 // relative path whose first missing folder name has 3 or more characters.
 bool ForceDirectories(const std::string& dir);
+
+// The bytes of a file, as they are on disk. Throws EFOpenError when the file
+// cannot be opened for reading.
+std::string ReadWholeFile(const std::string& fileName);
 
 // Everything before the last "\" or ":"; the ":" stays, the "\" only when it is
 // the first character or follows "\" or ":".

@@ -1,8 +1,8 @@
 #include "runtime/string_list.h"
 
 #include "runtime/exceptions.h"
+#include "runtime/file_system.h"
 #include "runtime/narrow_text.h"
-#include "runtime/unique_handle.h"
 
 #include <windows.h>
 
@@ -12,20 +12,6 @@
 namespace runtime {
 
 namespace {
-
-std::string ReadWholeFile(const std::string& fileName) {
-    UniqueFileHandle file(CreateFileA(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) throw CannotOpenFile(fileName, GetLastError());
-
-    std::string bytes;
-    LARGE_INTEGER size{};
-    if (GetFileSizeEx(file.get(), &size) && size.QuadPart > 0) bytes.reserve(static_cast<size_t>(size.QuadPart));
-    char buffer[65536];
-    DWORD read = 0;
-    while (ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) bytes.append(buffer, read);
-    return bytes;
-}
 
 std::wstring Decode(std::string_view bytes) {
     if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") {

@@ -138,7 +138,7 @@ int main(int argc, char** argv) {
 
         if (boxShown) {
             std::printf("Error box \"%s\": %s\n", box.title.c_str(), box.text.c_str());
-            InstallerDriver::PressOk(box);
+            PressOk(box);
             installer.CloseByCloseBox();
             installer.WaitForExit(10000);
             return 1;

@@ -6,6 +6,8 @@
 #include "runtime/unique_handle.h"
 #include "tests/e2e/installer_driver.h"
 #include "tests/e2e/programs.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/folder_tree.h"
 #include "tests/support/log_text.h"
 #include "tests/support/poll.h"
 #include "tests/support/site.h"
@@ -17,7 +19,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -31,7 +32,6 @@ namespace {
 const std::string kProduct = PRODUCT_NAME;
 const std::string kProductExe = kProduct + ".exe";
 const std::string kManifest = "Resources\\" + kProduct + ".ini";
-const std::string kSiteBase = "Updates/" + kProduct + "/";
 const std::string kFetchFailed = "Ошибка при получении файла - ";
 constexpr DWORD kRunTimeoutMs = 60000;
 
@@ -58,7 +58,7 @@ bool WaitForFolderWindow(const std::string& folderName, DWORD timeoutMs) {
 class EndToEnd : public testing::Test {
 protected:
     // The site's files, relative to the product folder, "\" separators.
-    std::map<std::string, std::string> siteFiles_;
+    ProductFiles siteFiles_;
 
     void SetUp() override {
         explorersBefore_ = ProcessesNamed("explorer.exe");
@@ -84,21 +84,15 @@ protected:
 
     // Serves the site files and a manifest listing `entries` in this order.
     void PublishSite(const std::vector<std::string>& entries) {
-        for (const auto& [relative, bytes] : siteFiles_) {
-            std::string path = relative;
-            std::replace(path.begin(), path.end(), '\\', '/');
-            site_.Put(kSiteBase + path, bytes);
-        }
-        std::string manifest = "; " + kProduct + "\r\n[UpdateFiles]\r\n";
+        ProductFiles files = siteFiles_;
+        std::string& manifest = files[kManifest] = "; " + kProduct + "\r\n[UpdateFiles]\r\n";
         for (const auto& entry : entries) manifest += entry + "\r\n";
-        site_.Put(kSiteBase + "Resources/" + kProduct + ".ini", manifest);
+        site_.PutProduct(kProduct, files);
     }
     void PublishSite() { PublishSite({kManifest, kProductExe, "Resources\\readme.txt", "Data\\sample.txt"}); }
 
     void Fault(const std::string& relative, const std::string& directives) {
-        std::string path = relative;
-        std::replace(path.begin(), path.end(), '\\', '/');
-        site_.Fault(kSiteBase + path, directives);
+        site_.Fault(TestSite::ProductPath(kProduct, relative), directives);
     }
 
     // An earlier install in the destination, different from the site's files.
@@ -115,8 +109,7 @@ protected:
     }
 
     bool Requested(const std::string& relative) const {
-        std::string path = "/" + kSiteBase + relative;
-        std::replace(path.begin(), path.end(), '\\', '/');
+        const std::string path = "/" + TestSite::ProductPath(kProduct, relative);
         auto requests = site_.Requests();
         return std::find(requests.begin(), requests.end(), path) != requests.end();
     }
@@ -319,7 +312,7 @@ TEST_F(EndToEnd, FileLockedByTheRunningProductEndsInTheErrorBox) {
     // The file is open in the product: the system refuses it as shared.
     EXPECT_EQ(box.text, prefix + runtime::SystemErrorText(ERROR_SHARING_VIOLATION) + ".") << "or: " << runtime::SystemErrorText(ERROR_ACCESS_DENIED);
 
-    InstallerDriver::PressOk(box);
+    PressOk(box);
     EXPECT_TRUE(PollUntil([&] { return !installer->FindErrorBox(box); }, 5000)) << "the box closes with its OK button";
 
     std::vector<std::string> lines;
@@ -343,15 +336,19 @@ TEST_F(EndToEnd, CloseBoxDuringARunLetsTheRunFinishThenEnds) {
     auto installer = StartInstaller();
     ASSERT_TRUE(installer->SetFolder(dest_));
     ASSERT_TRUE(installer->SetRunFlag(false));
+    // Watching from before the press, a read is waiting at every look the
+    // program takes at its messages, the last one too.
+    LogWatcher watcher(*installer);
     installer->PressInstall();
 
     // The program file is in; the next one is still on its way.
-    std::vector<std::string> lines;
-    ASSERT_TRUE(installer->WaitForLogLine(
-        [&](const std::string& line) { return MessageOfLogLine(line) == dest_ + "\\" + kProductExe; }, kRunTimeoutMs,
-        &lines))
-        << Joined(lines);
-    LogWatcher watcher(*installer);
+    const auto programFileIn = [&] {
+        const std::vector<std::string> lines = watcher.Lines();
+        return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+            return MessageOfLogLine(line) == dest_ + "\\" + kProductExe;
+        });
+    };
+    ASSERT_TRUE(PollUntil(programFileIn, kRunTimeoutMs)) << Joined(watcher.Lines());
     installer->CloseByCloseBox();
 
     DWORD exitCode = 1;

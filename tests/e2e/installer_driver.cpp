@@ -293,21 +293,7 @@ bool InstallerDriver::WaitForLogLine(const std::function<bool(const std::string&
     return matched;
 }
 
-bool InstallerDriver::FindErrorBox(ErrorBox& box) const {
-    TopWindowSearch search;
-    search.processId = process_.id;
-    search.className = "#32770";
-    HWND found = FindTopWindow(search);
-    if (found == nullptr) return false;
-    box.window = found;
-    box.title = WindowCaption(found);
-    box.text.clear();
-    // The message is the static control with the ID message boxes give it.
-    if (HWND message = GetDlgItem(found, 0xFFFF)) {
-        if (!SentText(message, box.text, 5000)) box.text = WindowCaption(message);
-    }
-    return true;
-}
+bool InstallerDriver::FindErrorBox(ErrorBox& box) const { return FindErrorBoxOf(process_.id, box); }
 
 bool InstallerDriver::WaitForErrorBox(ErrorBox& box, DWORD timeoutMs) const {
     bool found = false;
@@ -316,10 +302,6 @@ bool InstallerDriver::WaitForErrorBox(ErrorBox& box, DWORD timeoutMs) const {
         return found || !Running();
     }, timeoutMs);
     return found;
-}
-
-void InstallerDriver::PressOk(const ErrorBox& box) {
-    if (HWND ok = GetDlgItem(box.window, IDOK)) PostMessageA(ok, BM_CLICK, 0, 0);
 }
 
 LogWatcher::LogWatcher(const InstallerDriver& installer)

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "runtime/unique_handle.h"
+#include "tests/support/error_box.h"
 
 #include <windows.h>
 
@@ -28,13 +29,6 @@ struct StartedProcess {
 // Starts exe with this process's environment plus `extra` (replacing
 // variables of the same name); throws std::runtime_error when it cannot start.
 StartedProcess StartProcess(const std::string& exe, const ExtraEnvironment& extra = {});
-
-// An error box of the installer: its window, title and message text.
-struct ErrorBox {
-    HWND window = nullptr;
-    std::string title;
-    std::string text;
-};
 
 class InstallerDriver {
 public:
@@ -101,11 +95,9 @@ public:
     bool WaitForLogLine(const std::function<bool(const std::string&)>& match, DWORD timeoutMs,
                         std::vector<std::string>* lines = nullptr) const;
 
-    // The program's error box (dialog class "#32770"), if one is shown.
+    // The program's error box, if one is shown (answered with PressOk).
     bool FindErrorBox(ErrorBox& box) const;
     bool WaitForErrorBox(ErrorBox& box, DWORD timeoutMs) const;
-    // Presses the box's OK button (found by its ID, whatever its caption).
-    static void PressOk(const ErrorBox& box);
 
 private:
     bool FindControls();

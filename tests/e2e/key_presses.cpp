@@ -2,8 +2,8 @@
 
 #include "runtime/file_system.h"
 #include "runtime/unique_handle.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/poll.h"
-#include "tests/support/temp_folder.h"
 
 #include <atomic>
 

@@ -3,6 +3,7 @@
 #include "tests/e2e/installer_driver.h"
 #include "tests/e2e/key_presses.h"
 #include "tests/e2e/programs.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/poll.h"
 #include "tests/support/site.h"
 #include "tests/support/temp_folder.h"

@@ -2,6 +2,8 @@
 // file: the run gives up after the program's own 30 s, as a cut-off file.
 #include "tests/e2e/installer_driver.h"
 #include "tests/e2e/programs.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/folder_tree.h"
 #include "tests/support/log_text.h"
 #include "tests/support/site.h"
 #include "tests/support/temp_folder.h"
@@ -18,7 +20,6 @@
 namespace {
 
 const std::string kProduct = PRODUCT_NAME;
-const std::string kSiteBase = "Updates/" + kProduct + "/";
 
 TEST(EndToEndStall, SiteSilentInTheMiddleOfAFileEndsTheRunAfterTheTimeLimit) {
     const std::string& installer = InstallerPath();
@@ -26,10 +27,10 @@ TEST(EndToEndStall, SiteSilentInTheMiddleOfAFileEndsTheRunAfterTheTimeLimit) {
     TempFolder temp;
     const std::string dest = temp / kProduct;
     WriteFileBytes(dest + "\\Data\\sample.txt", "old sample");
-    site.Put(kSiteBase + "Resources/" + kProduct + ".ini", "[UpdateFiles]\r\nreadme.txt\r\nData\\sample.txt\r\n");
-    site.Put(kSiteBase + "readme.txt", "read me");
-    site.Put(kSiteBase + "Data/sample.txt", std::string(50000, 's'));
-    site.Fault(kSiteBase + "Data/sample.txt", "stall body 20000");
+    site.PutProduct(kProduct, {{"Resources\\" + kProduct + ".ini", "[UpdateFiles]\r\nreadme.txt\r\nData\\sample.txt\r\n"},
+                               {"readme.txt", "read me"},
+                               {"Data\\sample.txt", std::string(50000, 's')}});
+    site.Fault(TestSite::ProductPath(kProduct, "Data\\sample.txt"), "stall body 20000");
 
     InstallerDriver driver(installer, ExtraEnvironment{{"http_proxy", site.ProxyUrl()}});
     ASSERT_TRUE(driver.WaitForWindow()) << "no installer window";

@@ -97,7 +97,7 @@ TEST(StartFailure, AResourceThatCannotBeLoadedIsShownWithTheSystemsReasonAndNoth
         EXPECT_EQ(installer.TopWindows(), std::vector<HWND>{box.window}) << c.message;
         EXPECT_EQ(FindWindowA("TFormInstallProgram", nullptr), nullptr) << c.message;
 
-        InstallerDriver::PressOk(box);
+        PressOk(box);
         DWORD code = 1;
         EXPECT_TRUE(installer.WaitForExit(15000, &code)) << c.message;
         EXPECT_EQ(code, 0u) << c.message;

@@ -2,6 +2,7 @@
 
 #include "runtime/date_time.h"
 #include "tests/support/fake_form.h"
+#include "tests/support/scoped_hook.h"
 
 #include <gtest/gtest.h>
 
@@ -15,9 +16,7 @@ TDateTime TestClock() { return clockValue; }
 
 class ActivityLogTest : public ::testing::Test {
 protected:
-    void SetUp() override { SetClockForTesting(TestClock); }
-    void TearDown() override { SetClockForTesting(nullptr); }
-
+    ScopedHook clock{SetClockForTesting, TestClock};
     FakeForm form;
 };
 

@@ -8,6 +8,9 @@
 #include "runtime/unique_handle.h"
 #include "tests/support/expected_texts.h"
 #include "tests/support/fake_form.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/folder_tree.h"
+#include "tests/support/scoped_hook.h"
 #include "tests/support/site.h"
 #include "tests/support/temp_folder.h"
 
@@ -121,8 +124,7 @@ constexpr int kShortTimeoutMs = 1000;
 
 class DownloadFileFailureTest : public DownloadFileTest, public ::testing::WithParamInterface<FailedFetch> {
 protected:
-    DownloadFileFailureTest() { SetTransferTimeoutForTesting(kShortTimeoutMs); }
-    ~DownloadFileFailureTest() override { SetTransferTimeoutForTesting(0); }
+    ScopedHook timeout{SetTransferTimeoutForTesting, kShortTimeoutMs};
 };
 
 // Every failed fetch leaves the target as it was, or absent, and no partial
@@ -174,14 +176,13 @@ TEST_F(DownloadFileTest, NothingListeningIsNotOpened) {
 
 TEST_F(DownloadFileTest, SlowSiteThatKeepsSendingIsNotCutOff) {
     // 30 pieces 100 ms apart: three times the limit in all, never silent for long.
-    SetTransferTimeoutForTesting(kShortTimeoutMs);
+    ScopedHook timeout(SetTransferTimeoutForTesting, kShortTimeoutMs);
     const std::string body = Body(300);
     site.Put("slow.bin", body);
     site.Fault("slow.bin", "trickle 10");
     const std::string local = temp / "slow.bin";
 
     EXPECT_EQ(DownloadFile(form, site.Url("slow.bin"), local), 300);
-    SetTransferTimeoutForTesting(0);
     EXPECT_EQ(ReadFileBytes(local), body);
     EXPECT_EQ(FolderNames(temp.Path()), std::vector<std::string>{"slow.bin"});
 }

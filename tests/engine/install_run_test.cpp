@@ -8,6 +8,8 @@
 #include "tests/engine/unsafe_entries.h"
 #include "tests/support/expected_texts.h"
 #include "tests/support/fake_form.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/scoped_hook.h"
 #include "tests/support/site.h"
 #include "tests/support/temp_folder.h"
 
@@ -31,11 +33,6 @@ using expected::kFetchFailed;
 using expected::kFetching;
 using expected::kRunSucceeded;
 
-std::string Slashes(std::string path) {
-    std::replace(path.begin(), path.end(), '\\', '/');
-    return path;
-}
-
 class InstallRunTest : public ::testing::Test {
 protected:
     InstallRunTest() {
@@ -44,9 +41,9 @@ protected:
         form.log = {"welcome text"};
     }
 
-    // Serves a file of the product at its entry (backslashes) below the site base.
+    // Serves a file of the product at its manifest entry.
     void PutFile(const std::string& entry, const std::string& body) const {
-        site.Put("Updates/Pelmar/" + Slashes(entry), body);
+        site.PutProduct("Pelmar", {{entry, body}});
     }
     void PutManifest(const std::string& text) const { PutFile("Resources\\Pelmar.ini", text); }
     // Entries fetched from the site, manifest first, as relative paths.
@@ -321,12 +318,11 @@ TEST_F(InstallRunTest, FirstLineCountsFromTheLastLogLineBeforeTheRun) {
     struct FixedClock {
         static TDateTime Now() { return EncodeDateTime(2024, 3, 1, 12, 0, 1, 500); }
     };
-    SetClockForTesting(&FixedClock::Now);
+    ScopedHook clock(SetClockForTesting, &FixedClock::Now);
     form.lastLogTime = EncodeDateTime(2024, 3, 1, 12, 0, 0, 0);
     form.siteHost = site.Host().substr(4);
 
     RunInstall(form);
-    SetClockForTesting(nullptr);
 
     ASSERT_EQ(form.log.size(), 2u);
     EXPECT_NE(form.log[0].find(std::string(" (1500) - ") + kFetching), std::string::npos) << form.log[0];

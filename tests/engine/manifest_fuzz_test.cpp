@@ -10,6 +10,7 @@
 #include "tests/engine/unsafe_entries.h"
 #include "tests/support/expected_texts.h"
 #include "tests/support/fake_form.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/site.h"
 #include "tests/support/temp_folder.h"
 

@@ -1,5 +1,7 @@
 #include "runtime/date_time.h"
 
+#include "tests/support/scoped_hook.h"
+
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -65,9 +67,10 @@ TEST(NowTest, ReadsTheLocalClockOrTheTestClock) {
                                               before.wSecond, before.wMilliseconds);
     EXPECT_LT(MilliSecondsBetween(now, expected), 5000);
 
-    SetClockForTesting(FixedClock);
-    EXPECT_EQ(Now(), 42009.5);
-    SetClockForTesting(nullptr);
+    {
+        ScopedHook clock(SetClockForTesting, FixedClock);
+        EXPECT_EQ(Now(), 42009.5);
+    }
     EXPECT_NE(Now(), 42009.5);
 }
 

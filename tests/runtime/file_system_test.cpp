@@ -1,6 +1,7 @@
 #include "runtime/file_system.h"
 
 #include "runtime/exceptions.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/temp_folder.h"
 
 #include <windows.h>

@@ -2,6 +2,7 @@
 
 #include "runtime/exceptions.h"
 #include "runtime/unique_handle.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/temp_folder.h"
 
 #include <windows.h>

@@ -1,8 +1,9 @@
 #include "tests/support/site.h"
 
 #include "runtime/unique_handle.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/folder_tree.h"
 #include "tests/support/log_text.h"
-#include "tests/support/temp_folder.h"
 
 #include <windows.h>
 
@@ -48,6 +49,16 @@ std::string TestSite::ProxyUrl() const { return "http://127.0.0.1:" + port_; }
 
 void TestSite::Put(const std::string& path, const std::string& body) const {
     WriteFileBytes(root_ + "\\" + WindowsPath(path), body);
+}
+
+void TestSite::PutProduct(const std::string& product, const ProductFiles& files) const {
+    for (const auto& [entry, bytes] : files) Put(ProductPath(product, entry), bytes);
+}
+
+std::string TestSite::ProductPath(const std::string& product, const std::string& entry) {
+    std::string path = "Updates/" + product + "/" + entry;
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
 }
 
 void TestSite::Fault(const std::string& path, const std::string& directives) const {

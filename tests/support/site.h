@@ -2,8 +2,14 @@
 // (tests/site/site_server.py), serving a folder that each test fills.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
+
+// A product's files as its site serves them: each manifest entry (relative to
+// the product folder, "\" separators) with its bytes. The manifest itself is
+// the entry "Resources\<product>.ini".
+using ProductFiles = std::map<std::string, std::string>;
 
 class TestSite {
 public:
@@ -20,6 +26,12 @@ public:
 
     // Serves body at path (relative to the site root, "/" separators).
     void Put(const std::string& path, const std::string& body) const;
+    // Publishes files of product where its installer fetches them: each at
+    // ProductPath(product, entry).
+    void PutProduct(const std::string& product, const ProductFiles& files) const;
+    // Where the installer of product fetches a manifest entry, relative to the
+    // site root: "Updates/<product>/<entry with "/" separators>".
+    static std::string ProductPath(const std::string& product, const std::string& entry);
     // Programs a fault for path, one directive a line: "status 404",
     // "truncate 100", "length 5000", "close", "delay 0.5", "stall head",
     // "stall body 100", "trickle 10" (tests/site/site_server.py says what they do).

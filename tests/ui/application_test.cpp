@@ -2,7 +2,7 @@
 // program.
 #include "runtime/exceptions.h"
 #include "tests/ui/test_form.h"
-#include "tests/window/error_box.h"
+#include "tests/support/error_box.h"
 #include "ui/application.h"
 #include "ui/dispatch.h"
 

@@ -1,7 +1,8 @@
 // The program's errors as the user meets them: the error box of the
 // application, with the program's own title, over the window that goes on.
 // The error box itself, apart from the program: tests/ui.
-#include "tests/window/error_box.h"
+#include "runtime/exceptions.h"
+#include "tests/support/error_box.h"
 #include "tests/window/window_fixture.h"
 
 TEST_F(WindowTest, AnErrorLeavingAHandlerIsShownInTheErrorBoxAndTheProgramGoesOn) {

@@ -3,9 +3,11 @@
 #include "runtime/exceptions.h"
 #include "runtime/narrow_text.h"
 #include "runtime/unique_handle.h"
+#include "tests/support/error_box.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/folder_tree.h"
 #include "tests/support/site.h"
 #include "tests/support/temp_folder.h"
-#include "tests/window/error_box.h"
 #include "tests/window/window_fixture.h"
 
 #include <algorithm>
@@ -41,10 +43,10 @@ protected:
     }
 
     void Publish(const std::string& version) {
-        site.Put("Updates/Pelmar/Resources/Pelmar.ini",
-                 "[UpdateFiles]\r\nPelmar.exe\r\nДанные\\отчёт.txt\r\nResources\\Pelmar.ini\r\n");
-        site.Put("Updates/Pelmar/Pelmar.exe", "MZ " + version);
-        site.Put("Updates/Pelmar/Данные/отчёт.txt", "отчёт " + version);
+        site.PutProduct("Pelmar", {{"Resources\\Pelmar.ini",
+                                    "[UpdateFiles]\r\nPelmar.exe\r\nДанные\\отчёт.txt\r\nResources\\Pelmar.ini\r\n"},
+                                   {"Pelmar.exe", "MZ " + version},
+                                   {"Данные\\отчёт.txt", "отчёт " + version}});
     }
 
     void Install() {

@@ -3,6 +3,7 @@
 #include "engine/activity_log.h"
 #include "runtime/date_time.h"
 #include "runtime/file_system.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/temp_folder.h"
 #include "window/form_layout.h"
 #include "window/product_profile.h"
@@ -299,19 +300,17 @@ TEST_F(WindowTest, ZuntVariantAlsoRenamesTheLowerCaseProduct) {
 
 TEST_F(WindowTest, ProposedDestinationIsOnDriveDOnlyWhenDProgramsExists) {
     static std::vector<std::string> asked;
+    static bool answer = false;
     for (bool present : {true, false}) {
         asked.clear();
+        answer = present;
         TApplication application;
         TFormInstallProgram* shown = nullptr;
         application.CreateForm(shown);
-        SetProgramsFolderExistsForTesting(present ? +[](const std::string& folder) {
+        ScopedHook programsFolder(SetProgramsFolderExistsForTesting, [](const std::string& folder) {
             asked.push_back(folder);
-            return true;
-        }
-                                                  : +[](const std::string& folder) {
-                                                        asked.push_back(folder);
-                                                        return false;
-                                                    });
+            return answer;
+        });
         shown->SetProgramName("Pelmar");
         shown->Show();
         EXPECT_EQ(asked, std::vector<std::string>{"D:\\Programs"});

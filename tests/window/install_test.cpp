@@ -1,4 +1,5 @@
 #include "runtime/file_system.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/site.h"
 #include "tests/support/temp_folder.h"
 #include "tests/window/window_fixture.h"
@@ -30,9 +31,9 @@ class InstallTest : public WindowTest {
 protected:
     void SetUp() override {
         WindowTest::SetUp();
-        site.Put("Updates/Pelmar/Resources/Pelmar.ini", kManifest);
-        site.Put("Updates/Pelmar/Pelmar.exe", "MZ program");
-        site.Put("Updates/Pelmar/Data/readme.txt", "read me");
+        site.PutProduct("Pelmar", {{"Resources\\Pelmar.ini", kManifest},
+                                   {"Pelmar.exe", "MZ program"},
+                                   {"Data\\readme.txt", "read me"}});
         Start();
         form->LabelSite.SetText(site.Host());
         form->EditPathDest.SetText(dest);

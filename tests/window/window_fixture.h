@@ -4,6 +4,7 @@
 #pragma once
 
 #include "tests/support/log_text.h"
+#include "tests/support/scoped_hook.h"
 #include "ui/application.h"
 #include "window/folder_picker.h"
 #include "window/shell_open.h"
@@ -28,25 +29,11 @@ inline void PrintTo(const Bounds& bounds, std::ostream* out) {
 class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        SetShellOpenHookForTesting([this](HWND owner, const std::string& target) {
-            EXPECT_EQ(owner, form->Handle());
-            launches.push_back(target);
-        });
-        SetFolderPickerHookForTesting([this](HWND, const FolderPickerSettings& settings) {
-            pickerSettings.push_back(settings);
-            return pickerAnswer;
-        });
-        SetProgramsFolderExistsForTesting(nullptr);
         application.Initialize();
         application.CreateForm(form);
     }
 
-    void TearDown() override {
-        application.ProcessMessages();
-        SetShellOpenHookForTesting(nullptr);
-        SetFolderPickerHookForTesting(nullptr);
-        SetProgramsFolderExistsForTesting(nullptr);
-    }
+    void TearDown() override { application.ProcessMessages(); }
 
     // Start-up as the entry point does it, up to the message loop.
     void Start(const std::string& programName = "Pelmar") {
@@ -73,4 +60,16 @@ protected:
     std::vector<std::string> launches;
     std::vector<FolderPickerSettings> pickerSettings;
     std::optional<std::string> pickerAnswer;
+
+private:
+    // After what they fill: they go first.
+    ScopedHook shellOpen_{SetShellOpenHookForTesting, [this](HWND owner, const std::string& target) {
+                              EXPECT_EQ(owner, form->Handle());
+                              launches.push_back(target);
+                          }};
+    ScopedHook folderPicker_{SetFolderPickerHookForTesting,
+                             [this](HWND, const FolderPickerSettings& settings) {
+                                 pickerSettings.push_back(settings);
+                                 return pickerAnswer;
+                             }};
 };
