@@ -1,7 +1,7 @@
 // SHA-256 and the manifest's signature check, through Windows' own CNG, against
 // vectors that openssl made for this run (tests/engine/make_signatures).
 #include "engine/cng.h"
-#include "tests/support/temp_folder.h"
+#include "tests/support/file_bytes.h"
 
 #include <gtest/gtest.h>
 

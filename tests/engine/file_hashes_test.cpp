@@ -1,6 +1,7 @@
 // The manifest's size-and-hash lines and its release number.
 #include "engine/file_hashes.h"
 #include "engine/download.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
