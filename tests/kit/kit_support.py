@@ -38,8 +38,51 @@ def tree(folder):
     return found
 
 
+def make_tree(folder, files):
+    """files: relative path ("/" between folders) -> bytes."""
+    for relative, data in files.items():
+        path = os.path.join(folder, *relative.split("/"))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+
+
+def run_publish(*args, **kwargs):
+    return subprocess.run([sys.executable, PUBLISH, *args], capture_output=True, text=True, timeout=120, **kwargs)
+
+
+def parents(path):
+    path = os.path.realpath(path)
+    while path != os.path.dirname(path):
+        path = os.path.dirname(path)
+        yield path
+
+
+def as_nobody():
+    """For preexec_fn: the rest runs as an ordinary user (when this is root,
+    who reads everything)."""
+    if os.geteuid() == 0:
+        os.setgroups([])
+        os.setgid(65534)
+        os.setuid(65534)
+
+
+# An interpreter an ordinary user may start (this one may sit in root's home).
+ORDINARY_PYTHON = next((p for p in (sys.executable, "/usr/bin/python3", "/usr/local/bin/python3")
+                        if os.path.exists(p) and (os.geteuid() != 0 or all(os.stat(d).st_mode & 0o001
+                                                                            for d in parents(p)))), None)
+
+
+def run_publish_as_nobody(*args):
+    """tools/publish run as an ordinary user; None where none can start Python."""
+    if ORDINARY_PYTHON is None:
+        return None
+    return subprocess.run([ORDINARY_PYTHON, PUBLISH, *args], capture_output=True, text=True, timeout=120,
+                          preexec_fn=as_nobody)
+
+
 def publish(*args):
-    result = subprocess.run([sys.executable, PUBLISH, *args], capture_output=True, text=True, timeout=120)
+    result = run_publish(*args)
     if result.returncode != 0:
         raise AssertionError("publish %s failed:\n%s%s" % (" ".join(args), result.stdout, result.stderr))
     return result
@@ -51,6 +94,8 @@ class KitTest(unittest.TestCase):
 
     def setUp(self):
         self.work = tempfile.mkdtemp(prefix="kit-", dir=ARGS.harness)
+        # nginx's workers run as an ordinary user, who must get through.
+        os.chmod(self.work, 0o755)
         self.addCleanup(shutil.rmtree, self.work, ignore_errors=True)
 
     def serve(self, site):

@@ -6,8 +6,10 @@ import os
 import shutil
 import subprocess
 import sys
+import urllib.error
+import urllib.request
 
-from kit_support import ARGS, PUBLISH, KitTest, main, publish
+from kit_support import ARGS, PUBLISH, KitTest, main, make_tree, publish, run_publish
 
 
 class PublishedSiteOnNginx(KitTest):
@@ -43,6 +45,40 @@ class PublishedSiteOnNginx(KitTest):
         publish(product, "--product", ARGS.product, "--out", site)
         self.install(ARGS.installer, dest, port)
         self.assertInstalled(dest, product, site)
+
+
+class SiteModesOnNginx(KitTest):
+    """nginx's workers run as an ordinary user: every file of a published
+    site answers 200, whatever the modes in the product folder."""
+
+    # Each case: what it does to the product folder, and the umask publish runs with.
+    CASES = [
+        ("umask 077", lambda folder: None, 0o077),
+        ("a file only its owner reads", lambda folder: os.chmod(os.path.join(folder, "a.txt"), 0o600), 0o022),
+        ("a folder only its owner enters", lambda folder: os.chmod(os.path.join(folder, "Data"), 0o700), 0o022),
+    ]
+
+    def test_every_file_answers_200(self):
+        for case, spoil, umask in self.CASES:
+            with self.subTest(case):
+                product = os.path.join(self.work, "product-%d" % umask)
+                shutil.rmtree(product, ignore_errors=True)
+                make_tree(product, {"Pelmar.exe": b"MZ", "a.txt": b"a", "Data/b.txt": b"b", "Data/Deep/c.txt": b"c"})
+                spoil(product)
+                site = os.path.join(self.work, "site")
+                shutil.rmtree(site, ignore_errors=True)
+                result = run_publish(product, "--product", "Pelmar", "--out", site,
+                                     preexec_fn=lambda: os.umask(umask))
+                self.assertEqual(result.returncode, 0, result.stderr)
+                port = self.serve(site)
+                direct = urllib.request.build_opener(urllib.request.ProxyHandler({}))
+                for path in ("Pelmar.exe", "a.txt", "Data/b.txt", "Data/Deep/c.txt", "Resources/Pelmar.ini"):
+                    url = "http://127.0.0.1:%d/Updates/Pelmar/%s" % (port, path)
+                    try:
+                        status = direct.open(url, timeout=10).status
+                    except urllib.error.HTTPError as error:
+                        status = error.code
+                    self.assertEqual(status, 200, url)
 
 
 if __name__ == "__main__":

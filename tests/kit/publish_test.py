@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """tools/publish: the site it lays out, what it refuses, and --check against
 the loopback test site (tests/site/site_server.py) with programmed faults."""
+import http.server
 import os
 import pty
 import re
@@ -9,10 +10,11 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
-from kit_support import PUBLISH, ROOT, tree
+from kit_support import PUBLISH, ROOT, make_tree, run_publish, run_publish_as_nobody, tree
 
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 from publishing import rules, shown  # noqa: E402
@@ -48,19 +50,6 @@ def as_product_file(entry):
     if all(s not in ("", ".", "..") for s in segments):
         return "/".join(segments)
     return entry if os.sep == "/" else None
-
-
-def run_publish(*args):
-    return subprocess.run([sys.executable, PUBLISH, *args], capture_output=True, text=True, timeout=60)
-
-
-def make_tree(folder, files):
-    """files: relative path ("/" between folders) -> bytes."""
-    for relative, data in files.items():
-        path = os.path.join(folder, *relative.split("/"))
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(data)
 
 
 class TempFolder(unittest.TestCase):
@@ -166,7 +155,7 @@ class PublishRefuses(TempFolder):
         ("empty file", {"empty.txt": b""}, "empty.txt: is empty"),
     ]
 
-    def assertRefused(self, files, refusal):
+    def assertRefused(self, files, refusal, *options):
         """A good product folder with files added (None removes one) is
         refused with the line refusal, and nothing is written."""
         shutil.rmtree(self.product, ignore_errors=True)
@@ -175,7 +164,7 @@ class PublishRefuses(TempFolder):
             if data is None:
                 os.remove(os.path.join(self.product, *relative.split("/")))
         make_tree(self.product, {k: v for k, v in files.items() if v is not None})
-        result = run_publish(self.product, "--product", "Pelmar", "--out", self.site)
+        result = run_publish(self.product, "--product", "Pelmar", "--out", self.site, *options)
         self.assertEqual(result.returncode, 1, result.stderr)
         self.assertIn("publish: refused: " + refusal, result.stderr)
         self.assertIn("nothing written", result.stderr)
@@ -191,13 +180,14 @@ class PublishRefuses(TempFolder):
             relative = as_product_file(entry)
             if verdict == "refused" and relative is not None:
                 with self.subTest(line=number, entry=entry):
-                    self.assertRefused({relative: b"x"}, "%s: %s\n" % (shown(entry), why))
+                    # Nothing left out by default: the rules alone refuse it.
+                    self.assertRefused({relative: b"x"}, "%s: %s\n" % (shown(entry), why), "--include", "*")
 
     def test_every_accepted_entry_of_the_table_is_laid_out_and_listed(self):
         files = {as_product_file(e): b"x" for _, e, _, verdict, _ in entry_table() if verdict == "ok"}
         files = {k: v for k, v in files.items() if k is not None and "\\" not in k}
         make_tree(self.product, files)
-        result = run_publish(self.product, "--product", "Pelmar", "--out", self.site)
+        result = run_publish(self.product, "--product", "Pelmar", "--out", self.site, "--include", "*")
         self.assertEqual(result.returncode, 0, result.stderr)
         with open(os.path.join(self.site, "Updates", "Pelmar", "Resources", "Pelmar.ini"), "rb") as f:
             listed = f.read().decode("cp1251").split("\r\n")
@@ -256,8 +246,9 @@ class Check(unittest.TestCase):
         cls.site = os.path.join(cls.temp, "site")
         os.makedirs(cls.site)
         port_file = os.path.join(cls.temp, "port")
+        cls.requests = os.path.join(cls.temp, "requests.log")
         cls.server = subprocess.Popen([sys.executable, SITE_SERVER, "--root", cls.site, "--port", "0",
-                                       "--port-file", port_file],
+                                       "--port-file", port_file, "--log", cls.requests],
                                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         for _ in range(200):
             if os.path.exists(port_file):
@@ -358,6 +349,103 @@ class Check(unittest.TestCase):
         for entry in unsafe:
             with self.subTest(entry=entry):
                 self.assertRegex(result.stdout, "(?m)^%s: .*the installer refuses it as unsafe$" % re.escape(entry))
+        with open(self.requests, "rb") as f:
+            asked = [line for line in f.read().splitlines() if b"/Updates/Refusing/" in line]
+        self.assertEqual(asked, [b"/Updates/Refusing/Resources/Refusing.ini", b"/Updates/Refusing/Refusing.exe"])
+
+    def manifest(self, product, entries):
+        make_tree(self.site, {"Updates/%s/Resources/%s.ini" % (product, product):
+                              "".join(e + "\r\n" for e in ["[UpdateFiles]"] + entries).encode("cp1251")})
+
+    LISTED = ["%s.exe", "Data\\big.bin", "Read me too.txt", "readme.txt"]
+    LONG = "x" * 250
+
+    # Each case: what it does to the published site (or the options), and
+    # the line the check must print where the installer would fail.
+    INSTALLER_FAULTS = [
+        ("program not listed", lambda t, p: t.manifest(p, ["readme.txt", "Data\\big.bin"]), (),
+         "Resources\\%s.ini: %s.exe is not listed: the installer installs the rest and then has no program"),
+        ("program listed last", lambda t, p: t.manifest(p, ["readme.txt", "Data\\big.bin", p + ".exe"]), (),
+         "Resources\\%s.ini: %s.exe is listed after 2 other files: an update while the product runs replaces "
+         "them before it stops at the program"),
+        ("an entry with /", lambda t, p: t.manifest(p, [p + ".exe", "Data/big.bin"]), (),
+         "Data/big.bin: holds \"/\": the installer makes folders only for \"\\\""),
+        ("two entries in letter case only", lambda t, p: t.manifest(p, [p + ".exe", "readme.txt", "README.TXT"]), (),
+         "README.TXT: differs only in letter case from readme.txt, listed before it: on Windows they are one file"),
+        ("an entry past the path limit", lambda t, p: t.manifest(p, [p + ".exe", t.LONG]), (),
+         LONG + ": is 250 characters: in the proposed destination C:\\Programs\\%s its path is"),
+        ("a file over the copy limit", lambda t, p: t.fault(p, "Data/big.bin", "length 2000000000"), (),
+         "Data\\big.bin: is over 1024000000 bytes: the installer fetches at most 1024000000"),
+        ("a body that stalls after 10 bytes", lambda t, p: t.fault(p, "Data/big.bin", "stall body 10"),
+         ("--timeout", "1"), "Data\\big.bin: cut off after 10 bytes: nothing more for 1 seconds"),
+    ]
+
+    def test_each_case_the_installer_fails_on_fails_the_check(self):
+        for number, (case, spoil, options, line) in enumerate(self.INSTALLER_FAULTS):
+            with self.subTest(case):
+                product = "Installer%d" % number
+                self.published(product)
+                spoil(self, product)
+                result = self.check(product, *options)
+                self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
+                self.assertIn(line.replace("%s", product), result.stdout)
+                self.assertIn("would not install cleanly: 1 problem\n", result.stdout)
+
+    def test_a_product_folder_that_is_not_there_is_one_error(self):
+        self.published("Against")
+        result = self.check("Against", "--against", os.path.join(self.temp, "NoSuchFolder"))
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.stdout, "")
+        self.assertEqual(result.stderr.splitlines(), ["publish: --against %s is not a folder"
+                                                      % os.path.join(self.temp, "NoSuchFolder")])
+
+    def test_each_unreadable_file_or_folder_of_the_product_folder_is_named(self):
+        folder = self.published("Unreadable")
+        make_tree(folder, {"Private/notes.txt": b"n"})
+        # An ordinary user gets to the folder, but not into these.
+        for path in (self.temp, os.path.dirname(folder), folder):
+            os.chmod(path, 0o755)
+        for path in ("readme.txt", "Private", "Data"):
+            os.chmod(os.path.join(folder, path), 0)
+            self.addCleanup(os.chmod, os.path.join(folder, path), 0o755)
+        result = run_publish_as_nobody("--check", self.url, "--product", "Unreadable", "--against", folder)
+        if result is None:
+            self.skipTest("no Python that an ordinary user may start")
+        self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
+        for line in ("readme.txt: cannot be read in the product folder: Permission denied",
+                     "Data\\big.bin: cannot be read in the product folder: Permission denied",
+                     "Private: cannot be read in the product folder: Permission denied",
+                     "Data: cannot be read in the product folder: Permission denied"):
+            self.assertIn(line + "\n", result.stdout)
+        self.assertIn("would not install cleanly: 4 problems", result.stdout)
+
+    def test_a_product_name_with_a_blank_is_fetched_as_the_installer_asks(self):
+        folder = self.published("Blank Name")
+        result = self.check("Blank Name", "--against", folder)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+
+    def test_redirects_are_followed_and_shown(self):
+        folder = self.published("Moved")
+        site_port = int(self.url.rsplit(":", 1)[1])
+
+        class Redirect(http.server.BaseHTTPRequestHandler):
+            def do_GET(self):
+                self.send_response(301)
+                self.send_header("Location", "http://127.0.0.1:%d%s" % (site_port, self.path))
+                self.send_header("Content-Length", "0")
+                self.end_headers()
+
+            def log_message(self, *args):
+                pass
+        server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Redirect)
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        self.addCleanup(server.server_close)
+        self.addCleanup(server.shutdown)
+        result = run_publish("--check", "http://127.0.0.1:%d" % server.server_port, "--product", "Moved",
+                             "--against", folder)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        self.assertIn("readme.txt: moved, 301 to http://127.0.0.1:%d/Updates/Moved/readme.txt: the installer "
+                      "follows it" % site_port, result.stdout)
 
     def test_shows_progress_on_a_terminal(self):
         self.published("Terminal")

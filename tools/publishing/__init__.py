@@ -1,10 +1,14 @@
 """The maker's publishing tool: lays out a product's web site for its installer
 (Install-<product>.exe), and checks a live site the way the installer reads it.
 
-rules: what the installer does with a manifest and its entries; layout: the
-site folder made from the product's folder; check: the live site fetched as
-the installer fetches it; cli: the command line. PublishError is the one error
-they raise: the command line prints it as one "publish:" line."""
+rules: what the installer does with a manifest and its entries; layout: what
+of the product's folder goes on the site; site_folder: the site on the disk
+and the swap that puts it live; check: the live site fetched as the installer
+fetches it; cli: the command line. PublishError is the one error they raise:
+the command line prints it as one "publish:" line."""
+
+
+import sys
 
 
 class PublishError(Exception):
@@ -21,3 +25,8 @@ def shown(text):
     characters, escaped."""
     text = text.encode("utf-8", "surrogateescape").decode("utf-8", "backslashreplace")
     return "".join(c if c.isprintable() else "\\x%02x" % ord(c) for c in text)
+
+
+def note(text):
+    """A note or warning, on standard error."""
+    print("publish: " + text, file=sys.stderr)

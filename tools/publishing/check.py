@@ -7,19 +7,26 @@ import sys
 import urllib.parse
 
 from . import PublishError, shown
-from .rules import (CODE_PAGE, UNSAFE, WINDOWS, entry_faults, manifest_entry, manifest_lines, site_url,
-                    update_files, url_path, windows_upper)
+from .rules import (DOWNLOAD_LIMIT, UNSAFE, WINDOWS, entry_faults, manifest_entry, manifest_lines, order_faults,
+                    path_fault, site_url, update_files, url_path, windows_upper)
+
+# WinINet follows redirects by itself; this many are followed here.
+REDIRECTS = 10
 
 
 class RawPathConnection(http.client.HTTPConnection):
-    """Sends the request path's bytes as they are, like the installer."""
+    """Sends the request path's bytes as they are, like the installer.
+
+    http.client's public calls send only ASCII request lines, and escaping
+    the other bytes would ask a server something else than the installer
+    asks; so the one step that encodes the line is replaced."""
 
     def _encode_request(self, request):
         return request.encode("latin-1")
 
 
 class Site:
-    def __init__(self, url):
+    def __init__(self, url, timeout=30):
         parts = urllib.parse.urlsplit(site_url(url))
         try:
             port = parts.port or 80
@@ -31,15 +38,39 @@ class Site:
         if parts.hostname.startswith("www."):
             print("publish: note: an installer built for the site host %s asks http://%s: pass %s to check that"
                   % (parts.netloc, parts.netloc[4:], parts.netloc), file=sys.stderr)
-        self.host, self.port = parts.hostname, port
+        self.host, self.port, self.timeout = parts.hostname, port, timeout
         self.connection = None
+        self.redirected = None
+
+    def url(self, path):
+        return "http://%s:%d%s" % (self.host, self.port, path.decode("latin-1"))
 
     def fetch(self, path, sink=None):
-        """Fetches path (bytes); returns (status, body length, announced
-        length or None, error text or None); hands the body to sink."""
+        """Fetches path (bytes), following redirects as WinINet does; returns
+        (status, body length, announced length or None, error text or
+        None); hands the body to sink. self.redirected is then where the
+        redirects went, or None."""
+        host, port, self.redirected = self.host, self.port, None
+        for _ in range(REDIRECTS + 1):
+            result = self.fetch_once(host, port, path, sink)
+            status, location = result[0], result[4]
+            if status not in (301, 302, 303, 307, 308) or not location:
+                return result[:4]
+            url = urllib.parse.urljoin("http://%s:%d%s" % (host, port, path.decode("latin-1")), location)
+            parts = urllib.parse.urlsplit(url)
+            if parts.scheme != "http" or not parts.hostname:
+                return None, 0, None, "answered %d, to %s: the check follows plain HTTP only" % (status, url)
+            self.redirected = "%d to %s" % (status, url)
+            host, port = parts.hostname, parts.port or 80
+            path = (parts.path or "/").encode("latin-1") + (b"?" + parts.query.encode("latin-1") if parts.query else b"")
+        return None, 0, None, "more than %d redirects, the last to %s" % (REDIRECTS, url)
+
+    def fetch_once(self, host, port, path, sink):
+        if self.connection is not None and (self.connection.host, self.connection.port) != (host, port):
+            self.close()
         for attempt in (1, 2):
             if self.connection is None:
-                self.connection = RawPathConnection(self.host, self.port, timeout=30)
+                self.connection = RawPathConnection(host, port, timeout=self.timeout)
             try:
                 self.connection.putrequest("GET", path.decode("latin-1"), skip_accept_encoding=True)
                 self.connection.putheader("Cache-Control", "no-cache")
@@ -51,14 +82,19 @@ class Site:
                 if attempt == 1 and isinstance(error, (http.client.RemoteDisconnected, ConnectionResetError,
                                                        BrokenPipeError)):
                     continue
-                return None, 0, None, str(error) or type(error).__name__
+                return None, 0, None, str(error) or type(error).__name__, None
             break
         announced = response.getheader("Content-Length")
         announced = int(announced) if announced and announced.strip().isdigit() else None
         received, error = 0, None
+        if 200 <= response.status <= 299 and announced is not None and announced > DOWNLOAD_LIMIT:
+            # The installer gives up before reading such a body.
+            self.close()
+            return response.status, 0, announced, None, None
         try:
-            while True:
-                block = response.read(1 << 20)
+            while received <= DOWNLOAD_LIMIT:
+                # What has arrived, so that a stall reports every byte before it.
+                block = response.read1(1 << 20)
                 if not block:
                     break
                 received += len(block)
@@ -66,9 +102,14 @@ class Site:
                     sink(block)
         except (OSError, http.client.HTTPException) as error_:
             error = str(error_) or type(error_).__name__
-        if error or response.will_close or (announced is not None and received != announced):
+            if isinstance(error_, TimeoutError) or "timed out" in error:
+                error = "nothing more for %g seconds" % self.timeout
+        # A body read to its end frees the kept-alive connection for the next request.
+        response.close()
+        if error or response.will_close or received > DOWNLOAD_LIMIT or (
+                announced is not None and received != announced):
             self.close()
-        return response.status, received, announced, error
+        return response.status, received, announced, error, response.getheader("Location")
 
     def close(self):
         if self.connection is not None:
@@ -85,6 +126,8 @@ def transfer_fault(status, received, announced, error):
         return "answered %d" % status
     if error:
         return "cut off after %d bytes: %s" % (received, error)
+    if max(received, announced or 0) > DOWNLOAD_LIMIT:
+        return "is over %d bytes: the installer fetches at most %d" % (DOWNLOAD_LIMIT, DOWNLOAD_LIMIT)
     if announced is not None and received < announced:
         return "cut off: %d of %d bytes" % (received, announced)
     if received == 0:
@@ -109,8 +152,10 @@ class LocalCompare:
             with open(self.path, "rb") as f:
                 for block in iter(lambda: f.read(1 << 20), b""):
                     local.update(block)
-        except OSError:
+        except FileNotFoundError:
             return "not in the product folder"
+        except OSError as error:
+            return "cannot be read in the product folder: %s" % error.strerror
         if size != received:
             return "differs in size: %d bytes on the site, %d in the product folder" % (received, size)
         if local.digest() != self.digest.digest():
@@ -118,29 +163,36 @@ class LocalCompare:
         return None
 
 
-def check(url, product, against=None):
+def check(url, product, against=None, timeout=30):
     """Checks the site at url (http://HOST or the build's www.HOST) for
     product, comparing with the folder against if given; prints a line for
     each problem and returns the exit status: 0 only for a clean site."""
-    site = Site(url)
+    if against is not None and not os.path.isdir(against):
+        raise PublishError("--against %s is not a folder" % against)
+    site = Site(url, timeout)
     manifest = manifest_entry(product)
-    base = b"/Updates/" + product.encode(CODE_PAGE, "replace")
-    manifest_path = url_path(base, manifest.encode(CODE_PAGE, "replace"))
+    manifest_path = url_path(product, manifest)
     progress = sys.stderr.isatty()
     problems = []
 
-    def report(entry, fault):
-        problems.append(entry)
+    def say(line):
         if progress:
             sys.stderr.write("\r\x1b[K")
-        print("%s: %s" % (shown(entry), fault))
+        print(line)
+        sys.stdout.flush()
+
+    def report(entry, fault):
+        problems.append(entry)
+        say("%s: %s" % (shown(entry), fault))
 
     body = []
     status, received, announced, error = site.fetch(manifest_path, body.append)
     fault = transfer_fault(status, received, announced, error)
     if fault:
-        report(manifest, fault + " (http://%s:%d%s)" % (site.host, site.port, manifest_path.decode("latin-1")))
+        report(manifest, fault + " (%s)" % site.url(manifest_path))
         return finish(problems, 0)
+    if site.redirected:
+        say("%s: moved, %s: the installer follows it" % (manifest, site.redirected))
     try:
         entries = update_files(manifest_lines(b"".join(body)))
     except UnicodeDecodeError:
@@ -151,30 +203,48 @@ def check(url, product, against=None):
         return finish(problems, 0)
 
     listed = [e for e in entries if not e.startswith(manifest)]
+    for fault in order_faults(listed, product):
+        report(manifest, fault)
+    twins = {}
+    for entry in listed:
+        twins.setdefault(windows_upper(entry), []).append(entry)
     checked = 0
     for number, entry in enumerate(listed, 1):
         if progress:
             sys.stderr.write("\r\x1b[K[%d/%d] %s" % (number, len(listed), shown(entry)))
             sys.stderr.flush()
-        unsafe = [why for kind, why in entry_faults(entry) if kind in (UNSAFE, WINDOWS)]
+        # What the installer stops at first, then what it cannot write.
+        unsafe = [why for kind, why in sorted(entry_faults(entry), key=lambda f: f[0] != UNSAFE)
+                  if kind in (UNSAFE, WINDOWS)]
+        unsafe += [why for why in [path_fault(entry, product)] if why]
+        twin = twins[windows_upper(entry)]
+        if twin.index(entry) > 0:
+            unsafe.append("differs only in letter case from %s, listed before it: on Windows they are one file, "
+                          "and this one overwrites it" % shown(twin[0]))
         if unsafe:
             report(entry or "(empty line)", unsafe[0])
             continue
         compare = None
         if against:
             compare = LocalCompare(os.path.join(against, *entry.split("\\")))
-        status, received, announced, error = site.fetch(url_path(base, entry.encode(CODE_PAGE, "replace")), compare)
+        status, received, announced, error = site.fetch(url_path(product, entry), compare)
         fault = transfer_fault(status, received, announced, error)
         if fault is None and compare is not None:
             fault = compare.fault(received)
         if fault:
-            report(entry, fault)
+            report(entry, fault + (" (after %s)" % site.redirected if site.redirected else ""))
+        elif site.redirected:
+            say("%s: moved, %s: the installer follows it" % (shown(entry), site.redirected))
         checked += 1
     site.close()
 
     if against:
         keys = {windows_upper(e) for e in listed} | {windows_upper(manifest)}
-        for parent, _, names in os.walk(against):
+
+        def unreadable(error):
+            report(os.path.relpath(error.filename, against).replace(os.sep, "\\"),
+                   "cannot be read in the product folder: %s" % error.strerror)
+        for parent, _, names in os.walk(against, onerror=unreadable):
             for name in names:
                 entry = os.path.relpath(os.path.join(parent, name), against).replace(os.sep, "\\")
                 if windows_upper(entry) not in keys:

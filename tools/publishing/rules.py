@@ -8,11 +8,22 @@ DOWNLOAD_LIMIT = 100000 * 10240
 DEVICE_NAMES = {"CON", "PRN", "AUX", "NUL"} | {p + str(n) for p in ("COM", "LPT") for n in range(1, 10)}
 # "\\" separates folders in an entry.
 WINDOWS_FORBIDDEN = set('<>"|?*') | {chr(c) for c in range(32)}
+# The installer's file functions take paths of up to 259 characters, and it
+# proposes C:\Programs\<product> (or D:\Programs\<product>) as the destination.
+PATH_LIMIT = 259
+PROPOSED_DESTINATION = "C:\\Programs\\%s"
+# Past this an entry leaves little room for a deeper destination folder.
+LONG_ENTRY = 200
 
 
 def manifest_entry(product):
     """Where the installer keeps the manifest, as an entry."""
     return "Resources\\%s.ini" % product
+
+
+def program_entry(product):
+    """The program the installer starts after a run, as an entry."""
+    return product + ".exe"
 
 
 def site_url(host):
@@ -21,10 +32,37 @@ def site_url(host):
     return host.replace("www.", "http://") if host.startswith("www.") else host
 
 
-def url_path(base, entry_bytes):
-    """The request path for an entry's bytes below base: WinINet sends a blank
-    as %20 and every other byte as it is."""
-    return base + b"/" + entry_bytes.replace(b"\\", b"/").replace(b" ", b"%20")
+def url_path(product, entry=None):
+    """The request path of the product's site folder, or of an entry in it,
+    as bytes: the installer asks with the code page 1251 bytes, "\\" sent as
+    "/", and WinINet sends a blank as %20 and every other byte as it is."""
+    path = "/Updates/" + product + ("" if entry is None else "/" + entry.replace("\\", "/"))
+    return path.encode(CODE_PAGE, "replace").replace(b" ", b"%20")
+
+
+def path_fault(entry, product):
+    """Why the entry's path in the proposed destination is too long for the
+    installer, or None."""
+    destination = PROPOSED_DESTINATION % product
+    length = len(destination) + 1 + len(entry)
+    if length <= PATH_LIMIT:
+        return None
+    return ("is %d characters: in the proposed destination %s its path is %d, past the installer's limit of %d"
+            % (len(entry), destination, length, PATH_LIMIT))
+
+
+def order_faults(entries, product):
+    """What is wrong with where the program stands among the entries (the
+    manifest's own left out), as reasons."""
+    program = program_entry(product)
+    at = [i for i, entry in enumerate(entries) if windows_upper(entry) == windows_upper(program)]
+    if not at:
+        return ["%s is not listed: the installer installs the rest and then has no program to start" % program]
+    if at[0] > 0:
+        return ["%s is listed after %d other file%s: an update while the product runs replaces %s before it stops "
+                "at the program, and leaves the product half old, half new"
+                % (program, at[0], "" if at[0] == 1 else "s", "it" if at[0] == 1 else "them")]
+    return []
 
 
 def windows_upper(text):
@@ -57,6 +95,9 @@ def entry_faults(entry):
         faults.append((UNSAFE, 'starts with "\\" or "/": the installer refuses it as unsafe'))
     if ":" in entry:
         faults.append((UNSAFE, 'holds ":": the installer refuses it as unsafe'))
+    if "/" in entry:
+        faults.append((WINDOWS, 'holds "/": the installer makes folders only for "\\", so the file cannot be '
+                                'created where its folder is missing'))
     # The installer takes "/" for a folder separator too when it judges an entry.
     for segment in entry.replace("/", "\\").split("\\"):
         if is_parent_segment(segment):
