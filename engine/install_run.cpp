@@ -72,10 +72,6 @@ bool FetchLogged(InstallerForm& form, const RunSite& site, const std::string& re
     return true;
 }
 
-bool FetchLogged(InstallerForm& form, const RunSite& site, const std::string& relative) {
-    return FetchLogged(form, site, relative, LocalPathOf(site, relative));
-}
-
 // The manifest may list itself; it is fetched first, on its own.
 bool IsManifestItself(const RunSite& site, const std::string& entry) { return Pos(site.manifestRelative, entry) == 1; }
 
@@ -107,19 +103,22 @@ EntriesOutcome FetchEntries(InstallerForm& form, const RunSite& site, const TStr
     return EntriesOutcome::AllFetched;
 }
 
-// The manifest and its signature as a build with a key fetches them: under
-// names of their own beside the installed ones, which they replace only once
-// every file has been checked. Removed unless installed.
+// The manifest (and, in a build with a key, its signature) as a run fetches
+// it: under a name of its own beside the installed one, which it replaces
+// only once every listed file has come, so that a failed run leaves the
+// installed manifest as it was. Removed unless installed.
 class StagedManifest {
 public:
-    explicit StagedManifest(const std::string& manifestLocal)
-        : installedPath_(manifestLocal), manifest_(manifestLocal + ".~new"), signature_(manifestLocal + ".sig.~new") {}
+    StagedManifest(const std::string& manifestLocal, bool signature)
+        : installedPath_(manifestLocal),
+          manifest_(manifestLocal + ".~new"),
+          signature_(signature ? manifestLocal + ".sig.~new" : std::string()) {}
     StagedManifest(const StagedManifest&) = delete;
     StagedManifest& operator=(const StagedManifest&) = delete;
     ~StagedManifest() {
         if (installed_) return;
         DeleteFileA(manifest_.c_str());
-        DeleteFileA(signature_.c_str());
+        if (!signature_.empty()) DeleteFileA(signature_.c_str());
     }
 
     const std::string& ManifestPath() const { return manifest_; }
@@ -128,7 +127,7 @@ public:
     // The signature first: a manifest in place has its own signature beside
     // it, or an older one that fails to verify, never a wrong one that passes.
     void Install() {
-        MoveOntoTarget(signature_, installedPath_ + ".sig");
+        if (!signature_.empty()) MoveOntoTarget(signature_, installedPath_ + ".sig");
         MoveOntoTarget(manifest_, installedPath_);
         installed_ = true;
     }
@@ -136,7 +135,7 @@ public:
 private:
     std::string installedPath_;
     std::string manifest_;
-    std::string signature_;
+    std::string signature_;  // empty without a key
     bool installed_ = false;
 };
 
@@ -206,22 +205,16 @@ void RunInstall(InstallerForm& form) {
     const RunSite site = SiteOfRun(form, dest);
     const std::string manifestLocal = LocalPathOf(site, site.manifestRelative);
     const P256PublicKey* key = form.SiteSigningKey();
-    // Only a build with a key keeps the installed manifest until the new one
-    // has proved itself: without a key there is nothing to prove.
-    StagedManifest staged(manifestLocal);
-    if (key != nullptr) {
-        if (!FetchLogged(form, site, site.manifestRelative, staged.ManifestPath())) return;
-        if (DownloadFile(form, UrlOf(site, site.manifestRelative + ".sig"), staged.SignaturePath()) < 1 ||
-            !IsSigned(staged.ManifestPath(), staged.SignaturePath(), *key)) {
-            LogMessage(form, messages::kSignatureNotConfirmed + manifestLocal);
-            return;
-        }
-    } else if (!FetchLogged(form, site, site.manifestRelative)) {
+    StagedManifest staged(manifestLocal, key != nullptr);
+    if (!FetchLogged(form, site, site.manifestRelative, staged.ManifestPath())) return;
+    if (key != nullptr && (DownloadFile(form, UrlOf(site, site.manifestRelative + ".sig"), staged.SignaturePath()) < 1 ||
+                           !IsSigned(staged.ManifestPath(), staged.SignaturePath(), *key))) {
+        LogMessage(form, messages::kSignatureNotConfirmed + manifestLocal);
         return;
     }
 
     TStringList manifest;
-    manifest.LoadFromFile(key != nullptr ? staged.ManifestPath() : manifestLocal);
+    manifest.LoadFromFile(staged.ManifestPath());
     TStringList entries;
     ReadIniSection(manifest, entries, "UpdateFiles");
     if (entries.Count() < 2) {
@@ -243,8 +236,9 @@ void RunInstall(InstallerForm& form) {
         LogMessage(form, messages::kHashLinesIgnored + manifestLocal);
     }
     if (FetchEntries(form, site, entries, hashes) != EntriesOutcome::AllFetched) return;
-    // The next run's check against going back reads what is installed here.
-    if (key != nullptr) staged.Install();
+    // Last, so that the installed manifest always describes installed files;
+    // the next run's check against going back reads it.
+    staged.Install();
     FinishRun(form, site);
 }
 
