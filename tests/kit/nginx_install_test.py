@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""The demo product published with tools/publish, served by nginx, installed
-and then updated by the real program under Wine: every file byte for byte,
-a Cyrillic one under its Cyrillic name."""
+"""The demo product published with tools/publish (signed), served by nginx,
+checked with the site's key, installed and then updated by the real program
+under Wine: every file byte for byte, a Cyrillic one under its Cyrillic name."""
 import os
 import shutil
 import subprocess
@@ -25,13 +25,19 @@ class PublishedSiteOnNginx(KitTest):
             f.write(b"Pelmar: read me first.\r\n")
         site = os.path.join(self.work, "site")
         dest = os.path.join(self.work, "install")
-        publish(product, "--product", ARGS.product, "--out", site)
+        key, public_key = os.path.join(self.work, "site-key.pem"), os.path.join(self.work, "site-key.pub.pem")
+        subprocess.run(["openssl", "ecparam", "-name", "prime256v1", "-genkey", "-noout", "-out", key], check=True)
+        subprocess.run(["openssl", "ec", "-in", key, "-pubout", "-out", public_key], check=True, capture_output=True)
+        publish(product, "--product", ARGS.product, "--out", site, "--sign-key", key)
         port = self.serve(site)
 
-        check = subprocess.run([sys.executable, PUBLISH, "--check", "http://127.0.0.1:%d" % port,
-                                "--product", ARGS.product, "--against", product],
-                               capture_output=True, text=True, timeout=120)
-        self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
+        def check(release):
+            result = subprocess.run([sys.executable, PUBLISH, "--check", "http://127.0.0.1:%d" % port,
+                                     "--product", ARGS.product, "--against", product, "--key", public_key],
+                                    capture_output=True, text=True, timeout=120)
+            self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+            self.assertIn(", release %d, signed with the key of" % release, result.stdout)
+        check(1)
 
         self.install(ARGS.installer, dest, port)
         self.assertInstalled(dest, product, site)
@@ -42,7 +48,8 @@ class PublishedSiteOnNginx(KitTest):
             f.write(b"Version 2.\r\n")
         with open(os.path.join(product, "Данные", "новое.txt"), "wb") as f:
             f.write("Новое в версии 2\r\n".encode("cp1251"))
-        publish(product, "--product", ARGS.product, "--out", site)
+        publish(product, "--product", ARGS.product, "--out", site, "--sign-key", key)
+        check(2)
         self.install(ARGS.installer, dest, port)
         self.assertInstalled(dest, product, site)
 

@@ -263,6 +263,12 @@ class Errors(TempFolder):
          1, "is not a folder"),
         ("against without check", lambda t: (t.product, "--product", "Pelmar", "--out", t.site, "--against", "x"),
          2, "--against goes with --check"),
+        ("key without check", lambda t: (t.product, "--product", "Pelmar", "--out", t.site, "--key", "x.pem"),
+         2, "--key goes with --check (a signature is made with --sign-key)"),
+        ("sign-key or release with check", lambda t: ("--check", "http://127.0.0.1:9", "--product", "Pelmar",
+                                                      "--sign-key", "x.pem", "--release", "2"),
+         2, "--check takes no PRODUCT_FOLDER, --out, --include, --exclude, --dry-run, --release, --force or "
+            "--sign-key"),
         ("no out", lambda t: (t.product, "--product", "Pelmar"), 2, "PRODUCT_FOLDER and --out are needed"),
         ("an option it does not know", lambda t: ("--product", "Pelmar", "--colour"), 2, "unrecognized arguments"),
     ]
@@ -321,7 +327,7 @@ class LeftOutOrRefused(TempFolder):
                     continue
                 self.assertEqual(result.returncode, 0, result.stderr)
                 with open(os.path.join(self.site, "Updates", "Pelmar", "Resources", "Pelmar.ini"), "rb") as f:
-                    entries = f.read().decode("cp1251").split("\r\n")[2:-1]
+                    entries = f.read().decode("cp1251").split("\r\n[FileHashes]\r\n")[0].split("\r\n")[2:]
                 self.assertEqual(sorted(entries), sorted(["Pelmar.exe", "a.txt", "Data\\b.txt", "Data\\c.txt"] + listed))
 
     def test_a_product_name_in_another_letter_case_than_the_program_is_refused(self):

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """tools/publish: the site it lays out, what it refuses, and --check against
 the loopback test site (tests/site/site_server.py) with programmed faults."""
+import hashlib
 import http.server
 import os
 import pty
@@ -52,6 +53,12 @@ def as_product_file(entry):
     return entry if os.sep == "/" else None
 
 
+def hash_lines(files, names):
+    """The [FileHashes] lines of the files (relative path -> bytes) named, in that order."""
+    return b"".join(b"%s=%d %s\r\n" % (name.replace("/", "\\").encode("cp1251"), len(files[name]),
+                                       hashlib.sha256(files[name]).hexdigest().encode()) for name in names)
+
+
 class TempFolder(unittest.TestCase):
     def setUp(self):
         self.temp = tempfile.mkdtemp(prefix="publish-test-")
@@ -69,6 +76,7 @@ class PublishLayout(TempFolder):
         "Sub/Deeper/c.bin": b"c" * 5000,
         "Resources/settings.ini": b"[Main]\r\n",
     }
+    LISTED = ["Pelmar.exe", "a.txt", "b.txt", "Resources/settings.ini", "Sub/Deeper/c.bin", "Sub/z.dat"]
     MANIFEST = (b"[UpdateFiles]\r\n"
                 b"Resources\\Pelmar.ini\r\n"
                 b"Pelmar.exe\r\n"
@@ -76,7 +84,10 @@ class PublishLayout(TempFolder):
                 b"b.txt\r\n"
                 b"Resources\\settings.ini\r\n"
                 b"Sub\\Deeper\\c.bin\r\n"
-                b"Sub\\z.dat\r\n")
+                b"Sub\\z.dat\r\n"
+                b"[FileHashes]\r\n"
+                + hash_lines(FILES, LISTED)
+                + b"[Release]\r\nNumber=1\r\n")
 
     def publish(self):
         result = run_publish(self.product, "--product", "Pelmar", "--out", self.site)
@@ -136,6 +147,203 @@ class PublishLayout(TempFolder):
                 self.assertEqual(result.returncode, 1)
                 self.assertRegex(result.stderr, "inside the product folder|overlap")
                 self.assertEqual(tree(self.temp), before)
+
+
+def openssl(*args, **kwargs):
+    return subprocess.run(["openssl", *args], capture_output=True, timeout=60, check=True, **kwargs)
+
+
+def make_keys(folder):
+    """Keys made with openssl: name -> path of its PEM file. "site" and
+    "other" are P-256 key pairs (with ".pub" the public key); the rest are
+    what --sign-key refuses."""
+    keys = {name: os.path.join(folder, name + ".pem") for name in (
+        "site", "site.pub", "other", "other.pub", "rsa", "rsa.pub", "ed25519", "p384", "p384.pub", "encrypted",
+        "text")}
+    for name in ("site", "other"):
+        openssl("ecparam", "-name", "prime256v1", "-genkey", "-noout", "-out", keys[name])
+        openssl("ec", "-in", keys[name], "-pubout", "-out", keys[name + ".pub"])
+    openssl("genpkey", "-algorithm", "RSA", "-pkeyopt", "rsa_keygen_bits:2048", "-out", keys["rsa"])
+    openssl("pkey", "-in", keys["rsa"], "-pubout", "-out", keys["rsa.pub"])
+    openssl("genpkey", "-algorithm", "ed25519", "-out", keys["ed25519"])
+    openssl("ecparam", "-name", "secp384r1", "-genkey", "-noout", "-out", keys["p384"])
+    openssl("ec", "-in", keys["p384"], "-pubout", "-out", keys["p384.pub"])
+    openssl("pkey", "-in", keys["site"], "-aes256", "-passout", "pass:secret", "-out", keys["encrypted"])
+    with open(keys["text"], "w") as f:
+        f.write("not a key\n")
+    return keys
+
+
+def signature_verifies(manifest, signature, public_key):
+    return subprocess.run(["openssl", "dgst", "-sha256", "-verify", public_key, "-signature", signature, manifest],
+                          capture_output=True, timeout=60).returncode == 0
+
+
+class ManifestSections(TempFolder):
+    FILES = {"Pelmar.exe": b"MZ", "Данные/a=b.txt": b"x=1\r\n"}
+    ENTRY = "Данные\\a=b.txt".encode("cp1251")
+    # The entry's bytes as in [UpdateFiles]; the line is split at its last "=".
+    MANIFEST = (b"[UpdateFiles]\r\nResources\\Pelmar.ini\r\nPelmar.exe\r\n" + ENTRY + b"\r\n"
+                b"[FileHashes]\r\n"
+                b"Pelmar.exe=2 9b8db510ef42b8ed54a3712636fda55a4f8cfcd5493e20b74ab00cd4f3979f2d\r\n"
+                + ENTRY + b"=5 4865d4b132159da24f721056fe2e8295ad13e88902a7d97662252cf94d5f3e5c\r\n"
+                b"[Release]\r\nNumber=1\r\n")
+
+    def test_lists_each_file_with_its_size_and_hash_then_the_release(self):
+        make_tree(self.product, self.FILES)
+        result = run_publish(self.product, "--product", "Pelmar", "--out", self.site)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with open(os.path.join(self.site, "Updates", "Pelmar", "Resources", "Pelmar.ini"), "rb") as f:
+            manifest = f.read()
+        self.assertEqual(manifest, self.MANIFEST)
+        lines = rules.manifest_lines(manifest)
+        self.assertEqual(rules.update_files(lines), ["Resources\\Pelmar.ini", "Pelmar.exe", "Данные\\a=b.txt"])
+        self.assertEqual(sorted(rules.file_hashes(lines)[0]), ["Pelmar.exe", "Данные\\a=b.txt"])
+        self.assertIn("release 1", result.stdout)
+
+
+class ReleaseNumbers(TempFolder):
+    # Run one after another on one site: what changes in the product folder
+    # before the run, the options, and the release number the manifest then
+    # has, or the line publish refuses with (and then writes nothing).
+    STEPS = [
+        ("a new site", {}, (), 1),
+        ("nothing changed", {}, (), 1),
+        ("a file changed", {"a.txt": b"a, version 2"}, (), 2),
+        ("a file added", {"Data/new.txt": b"new"}, (), 3),
+        ("--release 10", {}, ("--release", "10"), 10),
+        ("nothing changed after --release", {}, (), 10),
+        ("the same number again", {}, ("--release", "10"), 10),
+        ("a lower number", {}, ("--release", "9"),
+         "publish: --release 9 is lower than the site's present release 10: installers that have a later release "
+         "refuse to go back to it; with --force it is published all the same"),
+        ("a lower number, changed files", {"a.txt": b"a, version 3"}, ("--release", "4"),
+         "publish: --release 4 is lower than the site's present release 10"),
+        ("a lower number with --force", {}, ("--release", "4", "--force"), 4),
+        ("a file changed after that", {"a.txt": b"a, version 4"}, (), 5),
+    ]
+
+    def manifest(self):
+        with open(os.path.join(self.site, "Updates", "Pelmar", "Resources", "Pelmar.ini"), "rb") as f:
+            return f.read()
+
+    def test_each_step_gives_its_release_number(self):
+        make_tree(self.product, {"Pelmar.exe": PROGRAM, "a.txt": b"a"})
+        before = {}
+        for case, files, options, expected in self.STEPS:
+            with self.subTest(case):
+                make_tree(self.product, files)
+                result = run_publish(self.product, "--product", "Pelmar", "--out", self.site, *options)
+                if isinstance(expected, str):
+                    self.assertEqual(result.returncode, 1, result.stdout)
+                    self.assertEqual(len(result.stderr.splitlines()), 1, result.stderr)
+                    self.assertTrue(result.stderr.startswith(expected), result.stderr)
+                    self.assertEqual(tree(self.site), before)
+                    continue
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertTrue(self.manifest().endswith(b"\r\n[Release]\r\nNumber=%d\r\n" % expected), self.manifest())
+                self.assertIn("release %d" % expected, result.stdout)
+                if not files and before and rules.release_number(
+                        rules.manifest_lines(before[b"Updates/Pelmar/Resources/Pelmar.ini"])) == expected:
+                    self.assertEqual(tree(self.site), before)
+                before = tree(self.site)
+
+    def test_a_site_without_a_release_number_gets_1(self):
+        make_tree(self.product, {"Pelmar.exe": PROGRAM})
+        make_tree(self.site, {"Updates/Pelmar/Resources/Pelmar.ini": b"[UpdateFiles]\r\nPelmar.exe\r\n"})
+        result = run_publish(self.product, "--product", "Pelmar", "--out", self.site)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertTrue(self.manifest().endswith(b"[Release]\r\nNumber=1\r\n"))
+
+    def test_a_release_number_that_is_none_is_a_wrong_command_line(self):
+        make_tree(self.product, {"Pelmar.exe": PROGRAM})
+        for number in ("0", "-1", "1.5", "x", "1000000000000000000"):
+            with self.subTest(number):
+                result = run_publish(self.product, "--product", "Pelmar", "--out", self.site, "--release", number)
+                self.assertEqual(result.returncode, 2)
+                self.assertIn("--release: takes a whole number from 1 to 999999999999999999", result.stderr)
+                self.assertFalse(os.path.exists(self.site))
+
+
+class Signing(TempFolder):
+    @classmethod
+    def setUpClass(cls):
+        cls.key_folder = tempfile.mkdtemp(prefix="publish-keys-")
+        cls.keys = make_keys(cls.key_folder)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.key_folder, ignore_errors=True)
+
+    def publish(self, *options):
+        return run_publish(self.product, "--product", "Pelmar", "--out", self.site, *options)
+
+    def on_site(self, name):
+        return os.path.join(self.site, "Updates", "Pelmar", "Resources", name)
+
+    def read(self, name):
+        with open(self.on_site(name), "rb") as f:
+            return f.read()
+
+    def test_the_signature_is_the_keys_over_the_manifests_bytes_and_kept_while_it_is_unchanged(self):
+        make_tree(self.product, {"Pelmar.exe": PROGRAM, "a.txt": b"a"})
+        for case, files, same in (("first", {}, False), ("unchanged", {}, True), ("changed", {"a.txt": b"b"}, False)):
+            with self.subTest(case):
+                before = tree(self.site) if os.path.exists(self.site) else None
+                make_tree(self.product, files)
+                result = self.publish("--sign-key", self.keys["site"])
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertIn(", signed", result.stdout)
+                self.assertTrue(signature_verifies(self.on_site("Pelmar.ini"), self.on_site("Pelmar.ini.sig"),
+                                                   self.keys["site.pub"]))
+                self.assertFalse(signature_verifies(self.on_site("Pelmar.ini"), self.on_site("Pelmar.ini.sig"),
+                                                    self.keys["other.pub"]))
+                self.assertEqual(tree(self.site) == before, same)
+
+    # Each case: the key --sign-key names, and the one line publish refuses it with.
+    REFUSED = [
+        ("an RSA key", "rsa", "is not an EC P-256 (prime256v1) private key"),
+        ("an Ed25519 key", "ed25519", "is not an EC P-256 (prime256v1) private key"),
+        ("another curve", "p384", "is not an EC P-256 (prime256v1) private key"),
+        ("the public key", "site.pub", "is a public key: signing takes the private key"),
+        ("a key with a pass phrase", "encrypted", "is protected by a pass phrase"),
+        ("no key at all", "text", "is not an EC P-256 (prime256v1) private key"),
+        ("no file", None, "cannot be read: No such file or directory"),
+    ]
+
+    def test_every_other_key_is_refused_with_one_line_and_nothing_written(self):
+        make_tree(self.product, {"Pelmar.exe": PROGRAM})
+        for case, key, line in self.REFUSED:
+            with self.subTest(case):
+                path = self.keys[key] if key else os.path.join(self.key_folder, "missing.pem")
+                result = self.publish("--sign-key", path)
+                self.assertEqual(result.returncode, 1, result.stdout)
+                self.assertEqual(len(result.stderr.splitlines()), 1, result.stderr)
+                self.assertRegex(result.stderr, "^publish: (--sign-key )?%s %s" % (re.escape(path), re.escape(line)))
+                self.assertFalse(os.path.exists(self.site))
+
+    def test_a_signed_site_is_replaced_by_an_unsigned_one_only_with_force(self):
+        make_tree(self.product, {"Pelmar.exe": PROGRAM})
+        self.assertEqual(self.publish("--sign-key", self.keys["site"]).returncode, 0)
+        before = tree(self.site)
+        result = self.publish()
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.stderr.splitlines(), [
+            "publish: the site is signed (Resources\\Pelmar.ini.sig) and this run signs nothing: installers built "
+            "with the key would refuse it; pass --sign-key KEY.pem (or --force to publish it unsigned)"])
+        self.assertEqual(tree(self.site), before)
+        self.assertEqual(self.publish("--force").returncode, 0)
+        self.assertFalse(os.path.exists(self.on_site("Pelmar.ini.sig")))
+
+    def test_signing_with_another_key_than_the_sites_is_said(self):
+        make_tree(self.product, {"Pelmar.exe": PROGRAM})
+        self.assertEqual(self.publish("--sign-key", self.keys["site"]).returncode, 0)
+        result = self.publish("--sign-key", self.keys["other"])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("warning: the site's present signature does not verify with %s" % self.keys["other"],
+                      result.stderr)
+        self.assertTrue(signature_verifies(self.on_site("Pelmar.ini"), self.on_site("Pelmar.ini.sig"),
+                                           self.keys["other.pub"]))
 
 
 class PublishRefuses(TempFolder):
@@ -257,18 +465,20 @@ class Check(unittest.TestCase):
         with open(port_file) as f:
             cls.url = "http://127.0.0.1:%s" % f.read().strip()
 
+        cls.keys = make_keys(cls.temp)
+
     @classmethod
     def tearDownClass(cls):
         cls.server.kill()
         cls.server.wait()
         shutil.rmtree(cls.temp, ignore_errors=True)
 
-    def published(self, product):
-        """A product folder published to the test site; returns the folder."""
+    def published(self, product, *options):
+        """A product folder published to the test site with options; returns the folder."""
         folder = os.path.join(self.temp, "products", product)
         make_tree(folder, {product + ".exe": PROGRAM, "Data/big.bin": bytes(range(256)) * 40,
                            "readme.txt": b"read me\r\n", "Read me too.txt": b"a blank in the name"})
-        result = run_publish(folder, "--product", product, "--out", self.site)
+        result = run_publish(folder, "--product", product, "--out", self.site, *options)
         self.assertEqual(result.returncode, 0, result.stderr)
         return folder
 
@@ -390,6 +600,118 @@ class Check(unittest.TestCase):
                 self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
                 self.assertIn(line.replace("%s", product), result.stdout)
                 self.assertIn("would not install cleanly: 1 problem\n", result.stdout)
+
+    def edit_manifest(self, product, edit, key="site"):
+        """Rewrites the product's manifest on the site as edit(bytes) returns
+        it, and signs it again with key."""
+        manifest = self.on_site(product, "Resources/%s.ini" % product)
+        with open(manifest, "rb") as f:
+            data = edit(f.read())
+        with open(manifest, "wb") as f:
+            f.write(data)
+        openssl("dgst", "-sha256", "-sign", self.keys[key], "-out", manifest + ".sig", manifest)
+
+    def change_byte(self, product, relative, at):
+        with open(self.on_site(product, relative), "r+b") as f:
+            f.seek(at)
+            byte = f.read(1)
+            f.seek(at)
+            f.write(bytes([byte[0] ^ 0x20]))
+
+    def truncate(self, product, relative, size):
+        with open(self.on_site(product, relative), "r+b") as f:
+            f.truncate(size)
+
+    def sign_other_release(self, product):
+        """The site's .sig becomes the key's signature of the manifest of release 2."""
+        manifest = self.on_site(product, "Resources/%s.ini" % product)
+        with open(manifest, "rb") as f:
+            other = f.read().replace(b"Number=1\r\n", b"Number=2\r\n")
+        openssl("dgst", "-sha256", "-sign", self.keys["site"], "-out", manifest + ".sig", input=other)
+
+    def drop_line(self, product, start):
+        self.edit_manifest(product, lambda data: b"".join(
+            line for line in data.splitlines(keepends=True) if not line.startswith(start)))
+
+    # Each case: what it does to a signed site, the line the check must print
+    # (a pattern), and whether only a check with --key finds it (an installer
+    # built without a key fetches no signature).
+    TRUST_FAULTS = [
+        ("a changed byte", lambda t, p: t.change_byte(p, "Data/big.bin", 5000),
+         r"Data\\big\.bin: differs from its \[FileHashes\] line: changed on the site or on the way; the installer "
+         r"refuses it", False),
+        ("a truncated file", lambda t, p: t.truncate(p, "readme.txt", 4),
+         r"readme\.txt: is 4 bytes, its \[FileHashes\] line says 9: cut off, or another file \(an error page\?\) "
+         r"in its place; the installer refuses it", False),
+        ("a soft 404: an error page with status 200", lambda t, p: t.fault(p, "Data/big.bin", "status 200"),
+         r"Data\\big\.bin: is \d+ bytes, its \[FileHashes\] line says 10240: cut off, or another file", False),
+        ("a chunked answer cut short", lambda t, p: t.fault(p, "Data/big.bin", "chunked nolast"),
+         r"Data\\big\.bin: (cut off|is \d+ bytes)", False),
+        ("a hash line removed", lambda t, p: t.drop_line(p, b"readme.txt="),
+         r"readme\.txt: has no \[FileHashes\] line: installers built with a key refuse the site", False),
+        ("a malformed hash line",
+         lambda t, p: t.edit_manifest(p, lambda d: d.replace(b"readme.txt=9 ", b"readme.txt=9")),
+         r"Resources\\%s\.ini: has 1 malformed \[FileHashes\] line \(not ENTRY=SIZE SHA-256, or an entry given "
+         r"twice\), the first readme\.txt=9[0-9a-f]{64}: installers built with a key refuse the site", False),
+        ("a signature of another release", lambda t, p: t.sign_other_release(p),
+         r"Resources\\%s\.ini\.sig: does not verify the manifest with .*site\.pub\.pem: installers built with the "
+         r"key refuse the site", True),
+        ("a signature made with another key", lambda t, p: t.edit_manifest(p, lambda d: d, key="other"),
+         r"Resources\\%s\.ini\.sig: does not verify the manifest with", True),
+        ("no signature", lambda t, p: os.remove(t.on_site(p, "Resources/%s.ini.sig" % p)),
+         r"Resources\\%s\.ini\.sig: missing \(404\): installers built with the key refuse the site", True),
+    ]
+
+    def test_each_tampering_is_found_with_the_key_and_without_it_where_an_unkeyed_installer_finds_it(self):
+        for number, (case, spoil, line, key_only) in enumerate(self.TRUST_FAULTS):
+            product = "Tampered%d" % number
+            self.published(product, "--sign-key", self.keys["site"])
+            spoil(self, product)
+            for options in ((), ("--key", self.keys["site.pub"])):
+                with self.subTest(case, options=options):
+                    result = self.check(product, *options)
+                    if key_only and not options:
+                        self.assertEqual(result.returncode, 0, result.stdout)
+                        continue
+                    self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
+                    self.assertRegex(result.stdout, "(?m)^" + line.replace("%s", product))
+                    self.assertIn("would not install cleanly: 1 problem\n", result.stdout)
+
+    def test_a_signed_site_passes_with_its_key_and_says_its_release(self):
+        self.published("Signed", "--sign-key", self.keys["site"], "--release", "7")
+        for options, said in (((), "release 7"),
+                              (("--key", self.keys["site.pub"]), "release 7, signed with the key of %s"
+                               % self.keys["site.pub"])):
+            with self.subTest(options=options):
+                result = self.check("Signed", *options)
+                self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+                self.assertIn("would install cleanly: the manifest and 4 files, %s\n" % said, result.stdout)
+
+    def test_a_site_of_files_only_passes_without_a_key_and_fails_with_one(self):
+        self.published("FilesOnly")
+        self.manifest("FilesOnly", ["FilesOnly.exe", "Data\\big.bin", "Read me too.txt", "readme.txt"])
+        result = self.check("FilesOnly")
+        self.assertEqual(result.returncode, 0, result.stdout)
+        self.assertIn("has no [FileHashes] section: the installer fetches every file unchecked", result.stdout)
+        self.assertIn("the manifest and 4 files, no release number", result.stdout)
+        result = self.check("FilesOnly", "--key", self.keys["site.pub"])
+        self.assertEqual(result.returncode, 1, result.stdout)
+        self.assertIn("Resources\\FilesOnly.ini.sig: missing (404)", result.stdout)
+        self.assertIn("Resources\\FilesOnly.ini: has no [FileHashes] section: installers built with a key refuse "
+                      "the site", result.stdout)
+
+    def test_a_key_that_is_no_p256_public_key_is_one_error(self):
+        self.published("WrongKey")
+        for case, key, line in (("the private key", "site", "is a private key: the check takes the public key"),
+                                ("an RSA key", "rsa.pub", "is not an EC P-256 (prime256v1) public key"),
+                                ("another curve", "p384.pub", "is not an EC P-256 (prime256v1) public key"),
+                                ("no key at all", "text", "is not an EC P-256 (prime256v1) public key")):
+            with self.subTest(case):
+                result = self.check("WrongKey", "--key", self.keys[key])
+                self.assertEqual(result.returncode, 1)
+                self.assertEqual(result.stdout, "")
+                self.assertEqual(len(result.stderr.splitlines()), 1, result.stderr)
+                self.assertIn("publish: --key %s %s" % (self.keys[key], line), result.stderr)
 
     def test_a_product_folder_that_is_not_there_is_one_error(self):
         self.published("Against")

@@ -3,8 +3,9 @@
 
 rules: what the installer does with a manifest and its entries; layout: what
 of the product's folder goes on the site; site_folder: the site on the disk
-and the swap that puts it live; check: the live site fetched as the installer
-fetches it; cli: the command line. PublishError is the one error they raise:
+and the swap that puts it live; signature: the manifest's signature, made and
+checked with openssl; check: the live site fetched as the installer fetches
+it; cli: the command line. PublishError is the one error they raise:
 the command line prints it as one "publish:" line."""
 
 

@@ -7,8 +7,10 @@ import sys
 import urllib.parse
 
 from . import PublishError, shown
-from .rules import (DOWNLOAD_LIMIT, UNSAFE, WINDOWS, entry_faults, manifest_entry, manifest_lines, order_faults,
-                    path_fault, site_url, update_files, url_path, windows_upper)
+from .rules import (DOWNLOAD_LIMIT, UNSAFE, WINDOWS, entry_faults, file_hashes, manifest_entry, manifest_lines,
+                    order_faults, path_fault, release_number, site_url, update_files, url_path, windows_upper)
+from .signature import public_key_of, verifies
+from .site_folder import file_digest
 
 # WinINet follows redirects by itself; this many are followed here.
 REDIRECTS = 10
@@ -135,40 +137,42 @@ def transfer_fault(status, received, announced, error):
     return None
 
 
-class LocalCompare:
-    """Compares a body, as it arrives, with a local file."""
-
-    def __init__(self, path):
-        self.digest = hashlib.sha256()
-        self.path = path
-
-    def __call__(self, block):
-        self.digest.update(block)
-
-    def fault(self, received):
-        try:
-            size = os.path.getsize(self.path)
-            local = hashlib.sha256()
-            with open(self.path, "rb") as f:
-                for block in iter(lambda: f.read(1 << 20), b""):
-                    local.update(block)
-        except FileNotFoundError:
-            return "not in the product folder"
-        except OSError as error:
-            return "cannot be read in the product folder: %s" % error.strerror
-        if size != received:
-            return "differs in size: %d bytes on the site, %d in the product folder" % (received, size)
-        if local.digest() != self.digest.digest():
-            return "differs in content from the product folder"
-        return None
+def hash_fault(received, digest, listed):
+    """What is wrong with a body of received bytes and digest (hex) where
+    the manifest lists (size, hex digest), or None."""
+    size, expected = listed
+    if received != size:
+        return ("is %d bytes, its [FileHashes] line says %d: cut off, or another file (an error page?) in its "
+                "place; the installer refuses it" % (received, size))
+    if digest != expected:
+        return "differs from its [FileHashes] line: changed on the site or on the way; the installer refuses it"
+    return None
 
 
-def check(url, product, against=None, timeout=30):
+def local_fault(path, received, digest):
+    """What differs between a body of received bytes and digest (hex) and
+    the local file at path, or None."""
+    try:
+        size, local = file_digest(path)
+    except FileNotFoundError:
+        return "not in the product folder"
+    except OSError as error:
+        return "cannot be read in the product folder: %s" % error.strerror
+    if size != received:
+        return "differs in size: %d bytes on the site, %d in the product folder" % (received, size)
+    if local != digest:
+        return "differs in content from the product folder"
+    return None
+
+
+def check(url, product, against=None, timeout=30, key=None):
     """Checks the site at url (http://HOST or the build's www.HOST) for
-    product, comparing with the folder against if given; prints a line for
-    each problem and returns the exit status: 0 only for a clean site."""
+    product, comparing with the folder against if given, and the manifest's
+    signature with the public key at key if given; prints a line for each
+    problem and returns the exit status: 0 only for a clean site."""
     if against is not None and not os.path.isdir(against):
         raise PublishError("--against %s is not a folder" % against)
+    public_key = public_key_of(key, private=False) if key else None
     site = Site(url, timeout)
     manifest = manifest_entry(product)
     manifest_path = url_path(product, manifest)
@@ -193,14 +197,37 @@ def check(url, product, against=None, timeout=30):
         return finish(problems, 0)
     if site.redirected:
         say("%s: moved, %s: the installer follows it" % (manifest, site.redirected))
+    body = b"".join(body)
     try:
-        entries = update_files(manifest_lines(b"".join(body)))
+        lines = manifest_lines(body)
     except UnicodeDecodeError:
         report(manifest, "has a UTF-8 mark but is not UTF-8: the installer cannot read it")
         return finish(problems, 0)
+    entries = update_files(lines)
     if entries is None or len(entries) < 2:
         report(manifest, "has no [UpdateFiles] section with at least 2 entries: the installer refuses it")
         return finish(problems, 0)
+    release = release_number(lines)
+
+    if public_key is not None:
+        signature, signature_path = [], url_path(product, manifest + ".sig")
+        fault = transfer_fault(*site.fetch(signature_path, signature.append))
+        if fault is None and not verifies(body, b"".join(signature), public_key):
+            fault = "does not verify the manifest with %s" % shown(key)
+        if fault:
+            report(manifest + ".sig", fault + ": installers built with the key refuse the site")
+
+    hashes = file_hashes(lines)
+    if hashes is None:
+        if public_key is not None:
+            report(manifest, "has no [FileHashes] section: installers built with a key refuse the site")
+        else:
+            say("%s: has no [FileHashes] section: the installer fetches every file unchecked" % manifest)
+    elif hashes[1]:
+        report(manifest, "has %d malformed [FileHashes] line%s (not ENTRY=SIZE SHA-256, or an entry given twice), "
+                         "the first %s: installers built with a key refuse the site, the others fetch their "
+                         "files unchecked"
+                         % (len(hashes[1]), "" if len(hashes[1]) == 1 else "s", shown(hashes[1][0])))
 
     listed = [e for e in entries if not e.startswith(manifest)]
     for fault in order_faults(listed, product):
@@ -224,13 +251,17 @@ def check(url, product, against=None, timeout=30):
         if unsafe:
             report(entry or "(empty line)", unsafe[0])
             continue
-        compare = None
-        if against:
-            compare = LocalCompare(os.path.join(against, *entry.split("\\")))
-        status, received, announced, error = site.fetch(url_path(product, entry), compare)
+        digest = hashlib.sha256()
+        status, received, announced, error = site.fetch(url_path(product, entry), digest.update)
         fault = transfer_fault(status, received, announced, error)
-        if fault is None and compare is not None:
-            fault = compare.fault(received)
+        if fault is None and hashes is not None:
+            if entry in hashes[0]:
+                fault = hash_fault(received, digest.hexdigest(), hashes[0][entry])
+            elif entry not in {line.rpartition("=")[0] for line in hashes[1]}:
+                fault = ("has no [FileHashes] line: installers built with a key refuse the site, the others fetch "
+                         "it unchecked")
+        if fault is None and against:
+            fault = local_fault(os.path.join(against, *entry.split("\\")), received, digest.hexdigest())
         if fault:
             report(entry, fault + (" (after %s)" % site.redirected if site.redirected else ""))
         elif site.redirected:
@@ -251,13 +282,16 @@ def check(url, product, against=None, timeout=30):
                     report(entry, "in the product folder but not listed on the site")
     if progress:
         sys.stderr.write("\r\x1b[K")
-    return finish(problems, checked)
+    said = ", release %d" % release if release else ", no release number"
+    if public_key is not None:
+        said += ", signed with the key of %s" % shown(key)
+    return finish(problems, checked, said)
 
 
-def finish(problems, checked):
+def finish(problems, checked, said=""):
     if problems:
         print("publish: the site would not install cleanly: %d problem%s" % (len(problems), "" if len(problems) == 1
                                                                                else "s"))
         return 1
-    print("publish: the site would install cleanly: the manifest and %d files" % checked)
+    print("publish: the site would install cleanly: the manifest and %d files%s" % (checked, said))
     return 0

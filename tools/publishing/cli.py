@@ -5,6 +5,7 @@ import sys
 from . import PublishError, shown
 from .check import check
 from .layout import LEFT_OUT, publish
+from .rules import RELEASE_LIMIT, count
 
 DESCRIPTION = """Lays out a product's web site for its installer (Install-<product>.exe), and
 checks a live site the way the installer reads it."""
@@ -20,6 +21,26 @@ Publishing
   same folder always gives the same bytes: the entries are sorted. Empty
   folders are not carried: the installer makes a folder only for a file in
   it. --dry-run prints the manifest's entries and changes nothing.
+
+  After [UpdateFiles] (all that installers before the checks read) come
+  [FileHashes], a line "ENTRY=SIZE SHA-256" for each file but the manifest
+  (the entry's bytes as in [UpdateFiles], 64 lower-case hex digits), taken
+  from the very bytes laid out; and [Release] with "Number=N". The
+  installer checks each file against its line before it replaces anything,
+  keeps a file that already has its size and hash, and never goes back to
+  a lower release. --release N sets the number; without it the site keeps
+  its number when nothing changed (so a second run gives the same bytes)
+  and gets one more otherwise (1 for a new site). A number lower than the
+  site's present one is refused unless --force is given too.
+
+  --sign-key KEY.pem also writes Resources\NAME.ini.sig beside the
+  manifest: the ECDSA P-256 / SHA-256 signature of the manifest's exact
+  bytes, DER-encoded (as `openssl dgst -sha256 -sign KEY.pem` writes it),
+  which an installer built with the public key requires. KEY.pem is the
+  private key as `openssl ecparam -name prime256v1 -genkey -noout` makes it,
+  unencrypted; any other key is refused. It needs the openssl command. An
+  unchanged manifest keeps its signature. A signed site is not replaced by
+  an unsigned one unless --force is given.
 
   The new Updates/NAME/ is laid out beside the old one and swapped in at
   once, so that a web server finds the old site or the new one, whatever
@@ -89,11 +110,23 @@ Checking
   cut off, stalls for --timeout seconds (30, as the installer), is empty or
   over the installer's limit, or that the installer refuses or cannot
   write; and the program missing from the manifest or listed after other
-  files. With --against it also reports files that differ in size or
-  content from PRODUCT_FOLDER, and files listed on one side only. Exit
+  files; each file that differs from its [FileHashes] line (cut off,
+  changed, an error page answered with 200), an entry without a line, and a
+  malformed line. With --key PUBLIC.pem (the public key the installer is
+  built with) it fetches Resources\NAME.ini.sig too and checks it against
+  the manifest's bytes, and reports the release number. With --against it
+  also reports files that differ in size or content from PRODUCT_FOLDER,
+  and files listed on one side only. Exit
   status 0 only when the site would install cleanly, 1 when it would not,
   2 for a wrong command line.
 """ % {"left_out": " ".join(LEFT_OUT)}
+
+
+def release_number(text):
+    number = count(text, RELEASE_LIMIT)
+    if not number:
+        raise argparse.ArgumentTypeError("takes a whole number from 1 to %d, not %r" % (RELEASE_LIMIT, text))
+    return number
 
 
 def main(argv=None):
@@ -104,8 +137,9 @@ def main(argv=None):
         prog="publish", description=DESCRIPTION, epilog=DETAILS, formatter_class=argparse.RawDescriptionHelpFormatter,
         usage="%(prog)s PRODUCT_FOLDER --product NAME --out SITE_FOLDER [--dry-run]\n"
               "                 [--include PATTERN]... [--exclude PATTERN]...\n"
+              "                 [--release N [--force]] [--sign-key KEY.pem]\n"
               "       %(prog)s --check http://HOST --product NAME [--against PRODUCT_FOLDER]\n"
-              "                 [--timeout SECONDS]")
+              "                 [--key PUBLIC.pem] [--timeout SECONDS]")
     parser.add_argument("folder", nargs="?", metavar="PRODUCT_FOLDER", help="the product's files as installed")
     parser.add_argument("--product", required=True, metavar="NAME",
                         help="the product's name, as built into Install-NAME.exe")
@@ -115,27 +149,38 @@ def main(argv=None):
     parser.add_argument("--exclude", action="append", default=[], metavar="PATTERN",
                         help="leave out what PATTERN matches")
     parser.add_argument("--dry-run", action="store_true", help="print what would be laid out, change nothing")
+    parser.add_argument("--release", type=release_number, metavar="N",
+                        help="the release number (by default the site's, or one more when anything changed)")
+    parser.add_argument("--force", action="store_true",
+                        help="publish a release lower than the site's, or an unsigned site over a signed one")
+    parser.add_argument("--sign-key", metavar="KEY.pem", help="sign the manifest with this EC P-256 private key")
     parser.add_argument("--check", metavar="http://HOST",
                         help="check the live site on HOST instead (or www.HOST, the build's site host)")
     parser.add_argument("--against", metavar="PRODUCT_FOLDER", help="with --check: compare with these files")
     parser.add_argument("--timeout", type=float, default=30, metavar="SECONDS",
                         help="with --check: how long a silent site is waited for (30, as the installer)")
+    parser.add_argument("--key", metavar="PUBLIC.pem",
+                        help="with --check: check the manifest's signature with this EC P-256 public key")
     args = parser.parse_args(argv)
     if args.check:
-        if args.folder or args.out or args.include or args.exclude or args.dry_run:
-            parser.error("--check takes no PRODUCT_FOLDER, --out, --include, --exclude or --dry-run "
-                         "(compare with --against)")
+        if (args.folder or args.out or args.include or args.exclude or args.dry_run or args.release is not None
+                or args.force or args.sign_key):
+            parser.error("--check takes no PRODUCT_FOLDER, --out, --include, --exclude, --dry-run, --release, "
+                         "--force or --sign-key (compare with --against, check the signature with --key)")
         if args.timeout <= 0:
             parser.error("--timeout takes a number of seconds above 0")
     else:
         if args.against:
             parser.error("--against goes with --check")
+        if args.key:
+            parser.error("--key goes with --check (a signature is made with --sign-key)")
         if not args.folder or not args.out:
             parser.error("PRODUCT_FOLDER and --out are needed to publish")
     try:
         if args.check:
-            return check(args.check, args.product, args.against, args.timeout)
-        print("publish: " + publish(args.folder, args.product, args.out, args.include, args.exclude, args.dry_run))
+            return check(args.check, args.product, args.against, args.timeout, args.key)
+        print("publish: " + publish(args.folder, args.product, args.out, args.include, args.exclude, args.dry_run,
+                                    args.release, args.force, args.sign_key))
         return 0
     except PublishError as error:
         for entry, why in error.refusals:

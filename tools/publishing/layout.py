@@ -4,9 +4,11 @@ import fnmatch
 import os
 
 from . import PublishError, note, shown
-from .rules import (CODE_PAGE, DOWNLOAD_LIMIT, LONG_ENTRY, PATH_LIMIT, entry_faults, manifest_entry, manifest_lines,
-                    path_fault, program_entry, update_files, windows_upper)
-from .site_folder import replace_site, site_path
+from .rules import (DOWNLOAD_LIMIT, LONG_ENTRY, PATH_LIMIT, RELEASE_LIMIT, entry_faults, manifest_entry,
+                    manifest_lines, manifest_text, path_fault, program_entry, release_number, update_files,
+                    windows_upper)
+from .signature import public_key_of, sign, verifies
+from .site_folder import file_digest, replace_site, site_path
 
 # Left out unless --include names them: version control, and what desktops
 # and editors leave behind. Matched against each file and folder name.
@@ -158,18 +160,51 @@ def check_product_name(product):
                            % (product, "; ".join(problems) or "empty"))
 
 
-def published_entries(base, manifest):
-    """The entries of the manifest laid out at base before, or []."""
-    try:
-        with open(site_path(base, manifest), "rb") as f:
-            return update_files(manifest_lines(f.read())) or []
-    except (OSError, UnicodeDecodeError):
-        return []
+class Published:
+    """What the site at base holds from before: the manifest's bytes, its
+    entries and release number, and the signature's bytes (None where
+    missing)."""
+
+    def __init__(self, base, manifest):
+        self.manifest, self.signature = (self.read(site_path(base, name)) for name in (manifest, manifest + ".sig"))
+        try:
+            lines = manifest_lines(self.manifest or b"")
+        except UnicodeDecodeError:
+            lines = []
+        self.entries = update_files(lines) or []
+        self.release = release_number(lines)
+
+    @staticmethod
+    def read(path):
+        try:
+            with open(path, "rb") as f:
+                return f.read()
+        except OSError:
+            return None
 
 
-def publish(folder, product, out, include=(), exclude=(), dry_run=False):
-    """Lays out out/Updates/product/ from folder; returns the line that says
-    what was laid out. On any failure the site is as it was."""
+def release_for(manifest, before, release):
+    """The release number: release if given, else the site's number (before)
+    when the manifest would be as it was, and one more otherwise. manifest
+    gives the manifest's bytes for a number."""
+    if release is not None:
+        if before.release == release and manifest(release) != before.manifest:
+            note("note: release %d is the site's present number, and the files changed: installers that have "
+                 "release %d take the new files for a repair" % (release, release))
+        return release
+    if before.release and manifest(before.release) == before.manifest:
+        return before.release
+    if before.release >= RELEASE_LIMIT:
+        raise PublishError("the site's release number %d is the highest the installer reads: nothing written"
+                           % before.release)
+    return before.release + 1
+
+
+def publish(folder, product, out, include=(), exclude=(), dry_run=False, release=None, force=False, sign_key=None):
+    """Lays out out/Updates/product/ from folder, the manifest numbered
+    release (by default as the site's, or one more when anything changed)
+    and signed with the private key at sign_key if given; returns the line
+    that says what was laid out. On any failure the site is as it was."""
     if not os.path.isdir(folder):
         raise PublishError("%s is not a folder" % folder)
     check_product_name(product)
@@ -186,6 +221,15 @@ def publish(folder, product, out, include=(), exclude=(), dry_run=False):
             raise PublishError("%s is a link: the site is written only inside the site folder" % path)
 
     manifest = manifest_entry(product)
+    public_key = public_key_of(sign_key, private=True) if sign_key else None
+    before = Published(base, manifest)
+    if release is not None and release < before.release and not force:
+        raise PublishError("--release %d is lower than the site's present release %d: installers that have a "
+                           "later release refuse to go back to it; with --force it is published all the same"
+                           % (release, before.release))
+    if before.signature is not None and not sign_key and not force:
+        raise PublishError("the site is signed (%s.sig) and this run signs nothing: installers built with the key "
+                           "would refuse it; pass --sign-key KEY.pem (or --force to publish it unsigned)" % manifest)
     files = product_files(folder, product, manifest, Selection(include, exclude))
 
     for entry, _ in files:
@@ -197,18 +241,41 @@ def publish(folder, product, out, include=(), exclude=(), dry_run=False):
             note("warning: %s is %d characters: a destination folder longer than %d characters puts it past the "
                  "installer's path limit of %d" % (shown(entry), len(entry), PATH_LIMIT - 1 - len(entry), PATH_LIMIT))
     keys = {windows_upper(entry) for entry, _ in files} | {windows_upper(manifest)}
-    dropped = [e for e in published_entries(base, manifest) if windows_upper(e) not in keys]
+    dropped = [e for e in before.entries if windows_upper(e) not in keys]
     if dropped:
         note("warning: no longer published, but left on the users' machines (the installer deletes nothing): %s"
              % ", ".join(shown(e) for e in dropped))
 
-    lines = ["[UpdateFiles]", manifest] + [entry for entry, _ in files]
-    text = "".join(line + "\r\n" for line in lines).encode(CODE_PAGE)
-    total = len(text) + sum(os.path.getsize(source) for _, source in files)
-    if dry_run:
-        for line in lines[1:]:
-            print(shown(line))
-        return "dry run, nothing written: %s would get %d files, %d bytes" % (base, len(files) + 1, total)
+    entries = [manifest] + [entry for entry, _ in files]
+    laid_out = {}
 
-    replace_site(updates, product, files + [(manifest, text)])
-    return "%s: %d files, %d bytes, the manifest %s" % (base, len(files) + 1, total, manifest)
+    def manifest_and_signature(written):
+        def text(number):
+            return manifest_text(entries, written, number)
+        number = release_for(text, before, release)
+        laid_out.update(release=number, bytes=len(text(number)) + sum(size for size, _ in written.values()))
+        if not sign_key or dry_run:
+            return [(manifest, text(number))]
+        if before.signature is not None and before.manifest is not None and not verifies(
+                before.manifest, before.signature, public_key):
+            note("warning: the site's present signature does not verify with %s: installers built with the key "
+                 "that made it refuse the new site" % shown(sign_key))
+        if text(number) == before.manifest and before.signature is not None and verifies(
+                before.manifest, before.signature, public_key):
+            # ECDSA signs differently each time: the same manifest keeps its signature.
+            signature = before.signature
+        else:
+            signature = sign(text(number), sign_key, public_key)
+        return [(manifest, text(number)), (manifest + ".sig", signature)]
+
+    if dry_run:
+        for entry in entries:
+            print(shown(entry))
+        manifest_and_signature({entry: file_digest(source) for entry, source in files})
+        return "dry run, nothing written: %s would get %d files, %d bytes, release %d" % (
+            base, len(files) + 1, laid_out["bytes"], laid_out["release"])
+
+    replace_site(updates, product, files, manifest_and_signature)
+    return "%s: %d files, %d bytes, the manifest %s, release %d%s" % (
+        base, len(files) + 1, laid_out["bytes"], manifest, laid_out["release"],
+        ", signed" if sign_key else "")

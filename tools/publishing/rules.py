@@ -152,15 +152,79 @@ def manifest_lines(data):
     return [line.encode(CODE_PAGE, "replace").decode(CODE_PAGE) for line in lines]
 
 
-def update_files(lines):
-    """The [UpdateFiles] entries, or None without the header."""
-    header = next((i for i, line in enumerate(lines) if line.upper() == "[UPDATEFILES]"), None)
+def section(lines, name):
+    """The lines of section [name] up to the next "[" line, or None without
+    the header."""
+    header = next((i for i, line in enumerate(lines) if line.upper() == "[%s]" % name.upper()), None)
     if header is None:
         return None
-    entries = []
+    found = []
     for line in lines[header + 1:]:
         if line.startswith("["):
             break
-        entries.append(line)
-    return entries
+        found.append(line)
+    return found
+
+
+def update_files(lines):
+    """The [UpdateFiles] entries, or None without the header."""
+    return section(lines, "UpdateFiles")
+
+
+# The largest release number the installer reads.
+RELEASE_LIMIT = 10 ** 18 - 1
+HASH_DIGITS = set("0123456789abcdefABCDEF")
+
+
+def count(digits, limit):
+    """A decimal number of at most limit, or None."""
+    if not 0 < len(digits) <= 18 or not all("0" <= c <= "9" for c in digits):
+        return None
+    value = int(digits)
+    return value if value <= limit else None
+
+
+def file_hashes(lines):
+    """The [FileHashes] lines as the installer reads them: (entry -> (size,
+    SHA-256 in lower-case hex), the malformed lines), or None without the
+    section. A line is "<entry>=<size> <64 hex digits>", split at its last
+    "="; an entry given twice counts for neither."""
+    found = section(lines, "FileHashes")
+    if found is None:
+        return None
+    hashes, twice, malformed = {}, set(), []
+    for line in found:
+        if not line:
+            continue
+        entry, equals, value = line.rpartition("=")
+        size, _, digest = value.partition(" ")
+        size = count(size, DOWNLOAD_LIMIT)
+        if not equals or not entry or size is None or len(digest) != 64 or not set(digest) <= HASH_DIGITS:
+            malformed.append(line)
+        elif entry in twice or entry in hashes:
+            hashes.pop(entry, None)
+            twice.add(entry)
+            malformed.append(line)
+        else:
+            hashes[entry] = (size, digest.lower())
+    return hashes, malformed
+
+
+def release_number(lines):
+    """The [Release] section's Number, or 0 where it gives none (or no
+    positive one)."""
+    for line in section(lines, "Release") or []:
+        if len(line) > 7 and line[:7].upper() == "NUMBER=":
+            return count(line[7:], RELEASE_LIMIT) or 0
+    return 0
+
+
+def manifest_text(entries, hashes, release):
+    """The manifest's bytes: [UpdateFiles] with entries (the manifest's own
+    first), [FileHashes] with each entry's (size, hex digest) from hashes
+    but the manifest's own, [Release] with the number; CR LF, code page 1251."""
+    lines = ["[UpdateFiles]"] + entries + ["[FileHashes]"]
+    lines += ["%s=%d %s" % (entry, hashes[entry][0], hashes[entry][1]) for entry in entries if entry in hashes]
+    lines += ["[Release]", "Number=%d" % release]
+    return "".join(line + "\r\n" for line in lines).encode(CODE_PAGE)
 

@@ -3,6 +3,7 @@ that let it read them, and the swap that puts a new Updates/<product>/ in
 place of the old so that the server always finds one whole site."""
 import ctypes
 import ctypes.util
+import hashlib
 import os
 import shutil
 import sys
@@ -41,19 +42,40 @@ def make_folders(path):
     os.chmod(path, FOLDER_MODE)
 
 
+def file_digest(path):
+    """The size and SHA-256 (lower-case hex) of the file at path."""
+    digest, size = hashlib.sha256(), 0
+    with open(path, "rb") as f:
+        for block in iter(lambda: f.read(1 << 20), b""):
+            digest.update(block)
+            size += len(block)
+    return size, digest.hexdigest()
+
+
 def copy_file(source, target):
     """Copies source (a path, or the bytes themselves) to target, readable by
-    all; on the disk before the swap where no system-wide sync follows."""
+    all; on the disk before the swap where no system-wide sync follows.
+    Returns the size and SHA-256 (lower-case hex) of what was written."""
+    digest, size = hashlib.sha256(), 0
     with open(target, "wb") as dst:
         if isinstance(source, bytes):
-            dst.write(source)
+            blocks = [source]
         else:
-            with open(source, "rb") as src:
-                shutil.copyfileobj(src, dst, 1 << 20)
+            src = open(source, "rb")
+            blocks = iter(lambda: src.read(1 << 20), b"")
+        try:
+            for block in blocks:
+                digest.update(block)
+                size += len(block)
+                dst.write(block)
+        finally:
+            if not isinstance(source, bytes):
+                src.close()
         if not hasattr(os, "sync"):
             dst.flush()
             os.fsync(dst.fileno())
     os.chmod(target, FILE_MODE)
+    return size, digest.hexdigest()
 
 
 def remove_tree(path):
@@ -104,10 +126,12 @@ def recover(updates, product, base):
         remove_tree(leftover)
 
 
-def replace_site(updates, product, files):
+def replace_site(updates, product, files, last=lambda written: []):
     """Lays out files, each (entry, source path or the bytes themselves), as
-    updates/product/ and swaps it in; on any failure, and after a kill at
-    any point, the site is the old one or the new one."""
+    updates/product/, then what last returns for the files as written (entry
+    -> (size, SHA-256 hex)), as (entry, bytes); and swaps it in. On any
+    failure, and after a kill at any point, the site is the old one or the
+    new one."""
     base = os.path.join(updates, product)
     make_folders(os.path.abspath(updates))
     recover(updates, product, base)
@@ -117,14 +141,21 @@ def replace_site(updates, product, files):
     old = None
     try:
         os.chmod(staging, FOLDER_MODE)
-        for entry, source in files:
-            target = site_path(staging, entry)
-            make_folders(os.path.dirname(target))
-            try:
-                copy_file(source, target)
-            except OSError as error:
-                raise PublishError("cannot lay out %s: %s; the site is as it was"
-                                   % (shown(entry), error.strerror)) from error
+        written = {}
+
+        def lay_out(files):
+            for entry, source in files:
+                target = site_path(staging, entry)
+                make_folders(os.path.dirname(target))
+                try:
+                    written[entry] = copy_file(source, target)
+                except OSError as error:
+                    raise PublishError("cannot lay out %s: %s; the site is as it was"
+                                       % (shown(entry), error.strerror)) from error
+        lay_out(files)
+        # What is said about the files (their sizes and hashes) comes from
+        # the very bytes laid out, whatever the product folder holds by now.
+        lay_out(last(dict(written)))
         if hasattr(os, "sync"):
             os.sync()  # the new site on the disk before it goes live
         # Where two folders cannot be swapped in one step (Windows, some file
