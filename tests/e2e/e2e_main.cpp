@@ -1,4 +1,4 @@
-// e2e_tests --installer=PATH --keyed-installer=PATH --demo-product=PATH [gtest flags]
+// e2e_tests --installer=PATH --demo-product=PATH [gtest flags]
 #include "tests/e2e/installer_driver.h"
 #include "tests/e2e/programs.h"
 
@@ -10,13 +10,11 @@
 namespace {
 
 std::string installerPath;
-std::string keyedInstallerPath;
 std::string demoProductPath;
 
 }  // namespace
 
 const std::string& InstallerPath() { return installerPath; }
-const std::string& KeyedInstallerPath() { return keyedInstallerPath; }
 const std::string& DemoProductPath() { return demoProductPath; }
 
 int main(int argc, char** argv) {
@@ -24,11 +22,10 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         std::string argument = argv[i];
         if (argument.rfind("--installer=", 0) == 0) installerPath = WindowsPathFromUnix(argument.substr(12));
-        if (argument.rfind("--keyed-installer=", 0) == 0) keyedInstallerPath = WindowsPathFromUnix(argument.substr(18));
         if (argument.rfind("--demo-product=", 0) == 0) demoProductPath = WindowsPathFromUnix(argument.substr(15));
     }
-    if (installerPath.empty() || keyedInstallerPath.empty() || demoProductPath.empty()) {
-        std::fprintf(stderr, "usage: e2e_tests --installer=PATH --keyed-installer=PATH --demo-product=PATH [gtest flags]\n");
+    if (installerPath.empty() || demoProductPath.empty()) {
+        std::fprintf(stderr, "usage: e2e_tests --installer=PATH --demo-product=PATH [gtest flags]\n");
         return 2;
     }
     return RUN_ALL_TESTS();
