@@ -9,6 +9,7 @@
 #include <wininet.h>
 
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 namespace engine {
@@ -86,10 +87,10 @@ private:
     const long long announced_;
 };
 
-// Copies the rest of the body into file and returns its byte count, or -1 when
-// a read or a write fails, the site stays silent too long, or the body grows
-// past the copy limit.
-long long CopyBody(TimedFetch& fetch, HANDLE file, const ProgressReport& progress) {
+// Copies the rest of the body into file, adding each block to hash when there
+// is one, and returns its byte count; -1 when a read or a write fails or the
+// site stays silent too long, -2 when the body grows past limit.
+long long CopyBody(TimedFetch& fetch, HANDLE file, const ProgressReport& progress, Sha256* hash, long long limit) {
     long long total = 0;
     progress.Show(0);
     for (;;) {
@@ -97,7 +98,10 @@ long long CopyBody(TimedFetch& fetch, HANDLE file, const ProgressReport& progres
         // A dropped connection also ends with 0 bytes: the caller compares the length.
         if (fetch.Read(received) != Step::Done) return -1;
         if (received == 0) return total;
-        if (total + received > (copyLimitForTesting > 0 ? copyLimitForTesting : kDownloadByteLimit)) return -1;
+        if (total + received > limit) return -2;
+        // While the block is hashed and written, the next one is already
+        // coming in: WinINet keeps receiving into its own buffers.
+        if (hash != nullptr) hash->Add(fetch.Block(), received);
         DWORD written = 0;
         if (writeFailsForTesting || !WriteFile(file, fetch.Block(), received, &written, nullptr) ||
             written != received) {
@@ -120,7 +124,8 @@ FetchingFile::FetchingFile(const std::string& entry, int index, int count)
 
 FetchingFile::~FetchingFile() { gFetchingFile = previous_; }
 
-int DownloadFile(InstallerForm& form, const std::string& url, const std::string& localPath) {
+int DownloadFile(InstallerForm& form, const std::string& url, const std::string& localPath,
+                 const ListedFile* expected) {
     if (url.empty() || localPath.empty()) return kDownloadEmpty;
 
     TimedFetch fetch(form);
@@ -140,13 +145,23 @@ int DownloadFile(InstallerForm& form, const std::string& url, const std::string&
     if (status < 200 || status > 299) return kDownloadNotOpened;
     long long announced = ContentLength(fetch.Request());
     if (announced > kDownloadByteLimit) return kDownloadIncomplete;
+    // A file of another length than listed is not the one listed.
+    if (expected != nullptr && announced >= 0 && announced != expected->size) return kDownloadDamaged;
     fetch.AllocateBlock(announced >= 0 && announced <= kSmallBlockSize ? kSmallBlockSize : kLargeBlockSize);
 
     // In the target's own folder, so that the final move never crosses volumes.
     PartialFile partial(localPath);
-    const long long total = CopyBody(fetch, partial.Handle(), ProgressReport(form, localPath, announced));
+    std::optional<Sha256> hash;
+    if (expected != nullptr) hash.emplace();
+    // A body that grows past the listed size is damaged, however long it would go on.
+    const long long copyLimit = copyLimitForTesting > 0 ? copyLimitForTesting : kDownloadByteLimit;
+    const long long limit = expected != nullptr ? expected->size : copyLimit;
+    const long long total =
+        CopyBody(fetch, partial.Handle(), ProgressReport(form, localPath, announced), hash ? &*hash : nullptr, limit);
+    if (total == -2 && expected != nullptr) return kDownloadDamaged;
     if (total < 0) return kDownloadIncomplete;
     if (announced >= 0 && total != announced) return kDownloadIncomplete;
+    if (expected != nullptr && (total != expected->size || hash->Finish() != expected->sha256)) return kDownloadDamaged;
     if (total == 0) return kDownloadEmpty;
 
     fetch.CloseRequest();

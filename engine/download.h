@@ -1,6 +1,7 @@
 // Fetching one HTTP or HTTPS URL into one local file.
 #pragma once
 
+#include "engine/file_hashes.h"
 #include "engine/installer_form.h"
 #include "engine/partial_file.h"
 
@@ -14,6 +15,7 @@ constexpr int kDownloadNotOpened = -1;     // URL not opened (also for a certifi
                                            // down to plain HTTP), no answer in time, or a status other than 2xx
 constexpr int kDownloadNoSession = -2;     // no internet session
 constexpr int kDownloadIncomplete = -3;    // cut off, silent too long, failed read or write, or too long
+constexpr int kDownloadDamaged = -4;       // not the size and hash that the manifest lists
 
 // Most bytes copied into one file (100000 reads of 10240 bytes).
 constexpr long long kDownloadByteLimit = 100000LL * 10240;
@@ -51,11 +53,15 @@ void SetWriteFailureForTesting(bool fail);
 // chunked one whose connection closes before its last (empty) chunk, where
 // WinINet reports a clean end (Wine does, also for a chunk cut in the
 // middle). Such a body counts as complete, with the bytes that came; only a
-// check of the file's contents against a known hash can catch it.
+// check of the file's contents against a known hash can catch it: given
+// expected, the body replaces the target only when it has exactly that size
+// and SHA-256, and kDownloadDamaged is returned otherwise. The hash is taken
+// block by block as the body arrives, never by reading the file again.
 //
 // Reports how far the body has come to form.ShowFileProgress, naming the file
 // as the FetchingFile in scope does (without one: the local path, no place).
-int DownloadFile(InstallerForm& form, const std::string& url, const std::string& localPath);
+int DownloadFile(InstallerForm& form, const std::string& url, const std::string& localPath,
+                 const ListedFile* expected = nullptr);
 
 // Names the file that DownloadFile fetches while this lives, with its place
 // in the run's list (count 0 before the list is known). One at a time, on the

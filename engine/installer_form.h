@@ -3,6 +3,7 @@
 // implements it, the engine's tests implement it without one.
 #pragma once
 
+#include "engine/cng.h"
 #include "runtime/date_time.h"
 
 #include <windows.h>
@@ -30,6 +31,11 @@ public:
     // When the log's last line was written, for the gap each line shows.
     virtual runtime::TDateTime LastLogTime() const = 0;
     virtual void SetLastLogTime(runtime::TDateTime value) = 0;
+
+    // The key that the site's file list must be signed with, as the build
+    // embeds it; nullptr for a build without one, which takes the list as it
+    // comes.
+    virtual const P256PublicKey* SiteSigningKey() const = 0;
 
     // The folder to install into, as the user has typed or picked it.
     virtual std::string DestinationText() const = 0;

@@ -103,9 +103,13 @@ PartialFile::~PartialFile() {
 
 bool PartialFile::Close() { return CloseHandle(file_.release()) != 0; }
 
+void MoveOntoTarget(const std::string& from, const std::string& target) {
+    const DWORD code = RetryWhileHeld(MoveOnto, target, from);
+    if (code != ERROR_SUCCESS) throw CannotCreateFile(target, code);
+}
+
 void PartialFile::ReplaceTarget() {
-    const DWORD code = RetryWhileHeld(MoveOnto, target_, path_);
-    if (code != ERROR_SUCCESS) throw CannotCreateFile(target_, code);
+    MoveOntoTarget(path_, target_);
     replaced_ = true;
 }
 

@@ -26,6 +26,10 @@ constexpr unsigned kHeldFileRetryMs = 1000;
 // window, read-only, a folder, or no file name at all.
 void ProbeTarget(const std::string& target);
 
+// Moves the file from onto target in the same folder, replacing it, with the
+// same retry; throws EFCreateError naming target when it cannot.
+void MoveOntoTarget(const std::string& from, const std::string& target);
+
 // A partial body beside its target; removed unless it has replaced the target.
 class PartialFile {
 public:

@@ -8,6 +8,7 @@
 #include "ui/application.h"
 #include "window/folder_picker.h"
 #include "window/form_layout.h"
+#include "window/site_key.h"
 #include "window/shell_open.h"
 
 using runtime::ReplaceAll;
@@ -33,7 +34,7 @@ constexpr COLORREF kNavy = RGB(0, 0, 128);
 
 void SetProgramsFolderExistsForTesting(bool (*exists)(const std::string& folder)) { programsFolderExists = exists; }
 
-TFormInstallProgram::TFormInstallProgram() { LoadFormLayout(*this); }
+TFormInstallProgram::TFormInstallProgram() : siteKey_(LoadSiteSigningKey()) { LoadFormLayout(*this); }
 
 void TFormInstallProgram::FormShow(Control&) {
     MemoInform.SetText(ReplaceAll(MemoInform.Text(), "Tirven", programName_));

@@ -10,6 +10,7 @@
 #include "ui/taskbar_progress.h"
 #include "runtime/gdi_handles.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,7 @@ public:
     std::string DestinationText() const override { return EditPathDest.Text(); }
     std::string SiteHost() const override { return LabelSite.Text(); }
     bool SiteOverHttps() const override { return siteOverHttps_; }
+    const engine::P256PublicKey* SiteSigningKey() const override { return siteKey_ ? &*siteKey_ : nullptr; }
     bool RunAfterInstall() const override { return CheckBoxRun.Checked(); }
     void SetCancelCaption(const std::string& caption) override { dovrin.SetText(caption); }
     int LogLineCount() const override { return MemoInform.LineCount(); }
@@ -86,6 +88,7 @@ private:
     unsigned deferred_ = 0;
     bool siteOverHttps_ = false;
     runtime::TDateTime lastLogTime_ = 0;
+    std::optional<engine::P256PublicKey> siteKey_;
     ui::ToolTips hints_;
     friend void LoadFormLayout(TFormInstallProgram& form);
 };

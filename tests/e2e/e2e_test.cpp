@@ -244,7 +244,9 @@ TEST_F(EndToEnd, SiteFailingInTheMiddleKeepsWhatIsThere) {
     EXPECT_EQ(ReadFileBytes(dest_ + "\\Resources\\readme.txt"), "old Resources\\readme.txt");
     EXPECT_EQ(ReadFileBytes(dest_ + "\\Data\\sample.txt"), "old Data\\sample.txt");
     EXPECT_FALSE(Requested("Data\\sample.txt")) << "nothing is fetched after the failure";
-    EXPECT_EQ(FilesBelow(dest_).size(), 4u) << "no partial file is left behind";
+    // The old files alone: no partial file is left behind, and a failed run
+    // puts no manifest in place.
+    EXPECT_EQ(FilesBelow(dest_).size(), siteFiles_.size()) << "no partial file is left behind";
 
     Sleep(500);
     EXPECT_TRUE(installer->Running());
@@ -330,7 +332,9 @@ TEST_F(EndToEnd, FileLockedByTheRunningProductEndsInTheErrorBox) {
     EXPECT_EQ(ReadFileBytes(dest_ + "\\" + kProductExe), installedProduct);
     EXPECT_EQ(ReadFileBytes(dest_ + "\\Resources\\readme.txt"), "old Resources\\readme.txt");
     EXPECT_EQ(ReadFileBytes(dest_ + "\\Data\\sample.txt"), "old Data\\sample.txt");
-    EXPECT_EQ(FilesBelow(dest_).size(), 4u) << "no partial file is left behind";
+    // The old files alone: no partial file is left behind, and a failed run
+    // puts no manifest in place.
+    EXPECT_EQ(FilesBelow(dest_).size(), siteFiles_.size()) << "no partial file is left behind";
     EXPECT_TRUE(installer->Running()) << "the window stays after the error box";
     CloseAndExpectExit(*installer);
 

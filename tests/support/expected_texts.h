@@ -10,6 +10,12 @@ inline constexpr char kCannotMakeDestination[] = "Не могу создать �
 inline constexpr char kCannotMakeFolder[] = "Не могу создать директорию - ";
 inline constexpr char kEntryRefused[] = "Недопустимый путь файла - ";
 inline constexpr char kRunSucceeded[] = "OK";
+inline constexpr char kSignatureNotConfirmed[] = "Подпись списка файлов не подтверждена - ";
+inline constexpr char kSiteOlderThanInstalled[] = "Версия на сайте старее установленной - ";
+inline constexpr char kNoFileHash[] = "Нет контрольной суммы файла - ";
+inline constexpr char kFileDamaged[] = "Файл повреждён или подменён - ";
+inline constexpr char kUnchanged[] = "Без изменений - ";
+inline constexpr char kHashLinesIgnored[] = "Пропущены неверные строки контрольных сумм - ";
 inline constexpr char kCloseCaption[] = "Закрыть";
 inline constexpr char kCancelCaption[] = "Отмена";
 

@@ -6,6 +6,7 @@
 #include "tests/support/log_text.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,8 @@ public:
     std::string destination;
     std::string siteHost;
     bool siteOverHttps = false;
+    // The build's signing key; none, as in a build without one.
+    std::optional<engine::P256PublicKey> siteKey;
     bool runAfterInstall = true;
     std::string cancelCaption = "Отмена";
     std::vector<std::string> log;
@@ -41,6 +44,7 @@ public:
     std::string DestinationText() const override { return destination; }
     std::string SiteHost() const override { return siteHost; }
     bool SiteOverHttps() const override { return siteOverHttps; }
+    const engine::P256PublicKey* SiteSigningKey() const override { return siteKey ? &*siteKey : nullptr; }
     bool RunAfterInstall() const override { return runAfterInstall; }
     void SetCancelCaption(const std::string& caption) override { cancelCaption = caption; }
     int LogLineCount() const override { return static_cast<int>(log.size()); }

@@ -49,9 +49,9 @@ std::string TestSite::Url(const std::string& path) const { return ProxyUrl() + "
 
 std::string TestSite::ProxyUrl() const { return "http://127.0.0.1:" + port_; }
 
-void TestSite::Put(const std::string& path, const std::string& body) const {
-    WriteFileBytes(root_ + "\\" + WindowsPath(path), body);
-}
+void TestSite::Put(const std::string& path, const std::string& body) const { WriteFileBytes(LocalPath(path), body); }
+
+std::string TestSite::LocalPath(const std::string& path) const { return root_ + "\\" + WindowsPath(path); }
 
 void TestSite::PutProduct(const std::string& product, const ProductFiles& files) const {
     for (const auto& [entry, bytes] : files) Put(ProductPath(product, entry), bytes);

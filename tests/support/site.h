@@ -26,6 +26,8 @@ public:
 
     // Serves body at path (relative to the site root, "/" separators).
     void Put(const std::string& path, const std::string& body) const;
+    // The Windows path of the file that the site serves at path.
+    std::string LocalPath(const std::string& path) const;
     // Publishes files of product where its installer fetches them: each at
     // ProductPath(product, entry).
     void PutProduct(const std::string& product, const ProductFiles& files) const;

@@ -1,0 +1,56 @@
+#include "tests/support/unix_command.h"
+
+#include "runtime/file_system.h"
+#include "runtime/unique_handle.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/poll.h"
+
+#include <windows.h>
+
+#include <atomic>
+
+bool RunUnixCommand(const std::string& command) {
+    // Wine starts a Unix program but gives no handle to wait on: the shell
+    // leaves the command's status in a file when it is done.
+    static std::atomic<unsigned> count{0};
+    const std::string done =
+        "/tmp/unix-command-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++count);
+    std::string line = "/bin/sh -c \"" + command + "; echo $? > " + done + ".part; mv " + done + ".part " + done + "\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+        return false;
+    }
+    runtime::UniqueKernelHandle process(info.hProcess);
+    runtime::UniqueKernelHandle thread(info.hThread);
+    // The same file as Wine shows it.
+    std::string seen = "Z:" + done;
+    for (char& c : seen) {
+        if (c == '/') c = '\\';
+    }
+    if (!PollUntil([&] { return runtime::FileExists(seen); }, 15000, 20)) return false;
+    const std::string status = ReadFileBytes(seen);
+    DeleteFileA(seen.c_str());
+    return status.rfind("0", 0) == 0;
+}
+
+std::string UnixPathOf(const std::string& windowsPath) {
+    // Wine's own mapping, for any drive; the tests run under Wine only.
+    using ToUnix = char*(CDECL*)(const WCHAR*);
+    static const auto toUnix = reinterpret_cast<ToUnix>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    std::wstring wide(windowsPath.begin(), windowsPath.end());
+    if (toUnix != nullptr) {
+        if (char* unix = toUnix(wide.c_str())) {
+            std::string path = unix;
+            HeapFree(GetProcessHeap(), 0, unix);
+            return path;
+        }
+    }
+    std::string path = windowsPath.rfind("Z:", 0) == 0 ? windowsPath.substr(2) : windowsPath;
+    for (char& c : path) {
+        if (c == '\\') c = '/';
+    }
+    return path;
+}
