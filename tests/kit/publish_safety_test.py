@@ -27,8 +27,8 @@ import os, signal, sys
 sys.path.insert(0, sys.argv[1])
 from publishing import cli, site_folder
 split = sys.argv.index("--")
-for spec in sys.argv[2:split]:
-    name, rest = spec.split("@")
+for kill_point in sys.argv[2:split]:
+    name, rest = kill_point.split("@")
     nth, action = rest.split("=")
     owner = site_folder if hasattr(site_folder, name) else os
     def hooked(*args, _original=getattr(owner, name), _nth=int(nth), _action=action, _calls=[0], **kwargs):
