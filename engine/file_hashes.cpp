@@ -1,6 +1,7 @@
 #include "engine/file_hashes.h"
 
 #include "engine/download.h"
+#include "engine/manifest.h"
 #include "runtime/narrow_text.h"
 #include "runtime/unique_handle.h"
 
@@ -15,19 +16,6 @@ namespace engine {
 using runtime::TStringList;
 
 namespace {
-
-// The lines of section [name] up to the next section; empty when there is none.
-// Returns whether the header was found.
-bool SectionLines(const TStringList& manifest, const char* name, std::vector<std::string_view>& lines) {
-    const int header = manifest.IndexOf(std::string("[") + name + "]");
-    if (header < 0) return false;
-    for (int i = header + 1; i < manifest.Count(); ++i) {
-        const std::string& line = manifest[i];
-        if (!line.empty() && line.front() == '[') break;
-        lines.emplace_back(line);
-    }
-    return true;
-}
 
 // A positive decimal number of at most limit; -1 otherwise.
 long long ParseCount(std::string_view digits, long long limit) {
@@ -70,10 +58,12 @@ bool ParseListedFile(std::string_view value, ListedFile& listed) {
 
 FileHashes FileHashes::Read(const TStringList& manifest) {
     FileHashes hashes;
-    std::vector<std::string_view> lines;
-    hashes.hasSection_ = SectionLines(manifest, "FileHashes", lines);
+    TStringList lines;
+    hashes.hasSection_ = manifest.IndexOf("[FileHashes]") >= 0;
+    ReadIniSection(manifest, lines, "FileHashes");
     std::set<std::string> twice;
-    for (std::string_view line : lines) {
+    for (int i = 0; i < lines.Count(); ++i) {
+        const std::string_view line = lines[i];
         if (line.empty()) continue;
         // The value has no "=", an entry may.
         const size_t equals = line.rfind('=');
@@ -93,9 +83,9 @@ FileHashes FileHashes::Read(const TStringList& manifest) {
         }
     }
 
-    lines.clear();
-    SectionLines(manifest, "Release", lines);
-    for (std::string_view line : lines) {
+    ReadIniSection(manifest, lines, "Release");
+    for (int i = 0; i < lines.Count(); ++i) {
+        const std::string_view line = lines[i];
         constexpr std::string_view kNumber = "Number=";
         if (line.size() > kNumber.size() && runtime::EqualsIgnoringCase(line.substr(0, kNumber.size()), kNumber)) {
             const long long number = ParseCount(line.substr(kNumber.size()), 999999999999999999LL);

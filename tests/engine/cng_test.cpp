@@ -2,6 +2,7 @@
 // vectors that openssl made for this run (tests/engine/make_signatures).
 #include "engine/cng.h"
 #include "tests/support/file_bytes.h"
+#include "tests/support/signed_site.h"
 
 #include <gtest/gtest.h>
 
@@ -16,21 +17,7 @@ using engine::VerifyP256Signature;
 
 namespace {
 
-std::string Hex(const Sha256Digest& digest) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned char byte : digest) {
-        hex += kDigits[byte >> 4];
-        hex += kDigits[byte & 15];
-    }
-    return hex;
-}
-
-std::string HashOf(const std::string& bytes) {
-    Sha256 hash;
-    hash.Add(bytes.data(), bytes.size());
-    return Hex(hash.Finish());
-}
+std::string HashOf(const std::string& bytes) { return Sha256Hex(bytes); }
 
 TEST(Sha256Test, KnownDigestsWholeOrInPieces) {
     EXPECT_EQ(HashOf(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
@@ -41,7 +28,7 @@ TEST(Sha256Test, KnownDigestsWholeOrInPieces) {
     for (size_t at = 0; at < million.size(); at += 4099) {
         pieces.Add(million.data() + at, std::min<size_t>(4099, million.size() - at));
     }
-    EXPECT_EQ(Hex(pieces.Finish()), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+    EXPECT_EQ(DigestHex(pieces.Finish()), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
 }
 
 class SignatureTest : public ::testing::Test {

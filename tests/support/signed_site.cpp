@@ -7,16 +7,20 @@
 #include <cstdlib>
 #include <stdexcept>
 
-std::string Sha256Hex(const std::string& bytes) {
-    engine::Sha256 hash;
-    hash.Add(bytes.data(), bytes.size());
+std::string DigestHex(const engine::Sha256Digest& digest) {
     static constexpr char kDigits[] = "0123456789abcdef";
     std::string hex;
-    for (unsigned char byte : hash.Finish()) {
+    for (unsigned char byte : digest) {
         hex += kDigits[byte >> 4];
         hex += kDigits[byte & 15];
     }
     return hex;
+}
+
+std::string Sha256Hex(const std::string& bytes) {
+    engine::Sha256 hash;
+    hash.Add(bytes.data(), bytes.size());
+    return DigestHex(hash.Finish());
 }
 
 std::string ManifestWithHashes(const std::string& product, const ProductFiles& files, long long release) {

@@ -3,6 +3,7 @@
 // signature made with openssl under a test key.
 #pragma once
 
+#include "engine/cng.h"
 #include "tests/support/site.h"
 
 #include <string>
@@ -21,7 +22,8 @@ void PutCheckedProduct(const TestSite& site, const std::string& product, const P
 // into signaturePath; true when openssl succeeded.
 bool SignWithOpenssl(const std::string& windowsPath, const std::string& signaturePath, const std::string& keyPem);
 
-// The lower-case hex SHA-256 of bytes.
+// A digest in lower-case hex, and the lower-case hex SHA-256 of bytes.
+std::string DigestHex(const engine::Sha256Digest& digest);
 std::string Sha256Hex(const std::string& bytes);
 
 // The test run's signing keys (Unix paths of PEM private keys), from
