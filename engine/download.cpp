@@ -125,7 +125,7 @@ FetchingFile::FetchingFile(const std::string& entry, int index, int count)
 FetchingFile::~FetchingFile() { gFetchingFile = previous_; }
 
 int DownloadFile(InstallerForm& form, const std::string& url, const std::string& localPath,
-                 const ListedFile* expected) {
+                 const ListedFile* expected, Placement placement) {
     if (url.empty() || localPath.empty()) return kDownloadEmpty;
 
     TimedFetch fetch(form);
@@ -166,7 +166,11 @@ int DownloadFile(InstallerForm& form, const std::string& url, const std::string&
 
     fetch.CloseRequest();
     if (!partial.Close()) return kDownloadIncomplete;
-    partial.ReplaceTarget();
+    if (placement == Placement::KeepStaged) {
+        partial.Keep();
+    } else {
+        partial.ReplaceTarget();
+    }
     return static_cast<int>(total);
 }
 

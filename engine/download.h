@@ -58,10 +58,15 @@ void SetWriteFailureForTesting(bool fail);
 // and SHA-256, and kDownloadDamaged is returned otherwise. The hash is taken
 // block by block as the body arrives, never by reading the file again.
 //
+// With Placement::KeepStaged the complete (and checked) body stays at
+// PartialPathFor(localPath) for the caller to put in place, and the target is
+// only probed.
+//
 // Reports how far the body has come to form.ShowFileProgress, naming the file
 // as the FetchingFile in scope does (without one: the local path, no place).
+enum class Placement { ReplaceTarget, KeepStaged };
 int DownloadFile(InstallerForm& form, const std::string& url, const std::string& localPath,
-                 const ListedFile* expected = nullptr);
+                 const ListedFile* expected = nullptr, Placement placement = Placement::ReplaceTarget);
 
 // Names the file that DownloadFile fetches while this lives, with its place
 // in the run's list (count 0 before the list is known). One at a time, on the

@@ -7,6 +7,7 @@
 #include "engine/manifest.h"
 #include "engine/messages.h"
 #include "engine/partial_file.h"
+#include "engine/staged_update.h"
 #include "runtime/file_system.h"
 #include "runtime/narrow_text.h"
 #include "runtime/string_list.h"
@@ -14,6 +15,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace engine {
 
@@ -58,15 +60,15 @@ std::string UrlOf(const RunSite& site, const std::string& relative) {
 
 std::string LocalPathOf(const RunSite& site, const std::string& relative) { return site.dest + "\\" + relative; }
 
-// Fetches one file of the site to target, checked against listed when there
-// is a line for it, and logs the result under its place in the destination;
-// false when it failed. index and count: its place in the list, for the
-// progress shown meanwhile (count 0 for the manifest).
-bool FetchLogged(InstallerForm& form, const RunSite& site, const std::string& relative, const std::string& target,
+// Fetches one file of the site to its temporary name beside target, checked
+// against listed when there is a line for it, and logs the result under its
+// place in the destination; false when it failed. index and count: its place
+// in the list, for the progress shown meanwhile (count 0 for the manifest).
+bool FetchLogged(InstallerForm& form, const RunSite& site, const std::string& relative,
                  const ListedFile* listed = nullptr, int index = 0, int count = 0) {
     const std::string localPath = LocalPathOf(site, relative);
     FetchingFile fetching(relative, index, count);
-    const int result = DownloadFile(form, UrlOf(site, relative), target, listed);
+    const int result = DownloadFile(form, UrlOf(site, relative), localPath, listed, Placement::KeepStaged);
     if (result < 1) {
         LogMessage(form, (result == kDownloadDamaged ? messages::kFileDamaged : kFetchFailed) + localPath);
         return false;
@@ -78,73 +80,55 @@ bool FetchLogged(InstallerForm& form, const RunSite& site, const std::string& re
 // The manifest may list itself; it is fetched first, on its own.
 bool IsManifestItself(const RunSite& site, const std::string& entry) { return Pos(site.manifestRelative, entry) == 1; }
 
-enum class EntriesOutcome { AllFetched, FetchFailed, EntryRefused };
+// What the run does with one listed file.
+struct PlannedEntry {
+    enum Kind { Fetch, Unchanged, Refused } kind;
+    const std::string* entry;
+    const ListedFile* listed;
+};
 
-// Fetches the listed files in order, letting the window repaint after each;
-// stops at the first that fails or that the manifest may not ask for. A file
-// whose copy in the destination already has its listed size and hash is kept.
-EntriesOutcome FetchEntries(InstallerForm& form, const RunSite& site, const TStringList& entries,
-                            const FileHashes& hashes) {
-    int count = 0;
-    for (int i = 0; i < entries.Count(); ++i) count += IsManifestItself(site, entries[i]) ? 0 : 1;
-    int index = 0;
+// The listed files in order, up to and with the first that the manifest may
+// not ask for. A file whose copy in the destination already has its listed
+// size and hash is kept.
+std::vector<PlannedEntry> PlanEntries(const RunSite& site, const TStringList& entries, const FileHashes& hashes) {
+    std::vector<PlannedEntry> plan;
+    plan.reserve(static_cast<size_t>(entries.Count()));
     for (int i = 0; i < entries.Count(); ++i) {
         const std::string& entry = entries[i];
         if (IsManifestItself(site, entry)) continue;
         // The manifest comes over plain HTTP: nothing it lists may land
         // outside the destination.
         if (!IsSafeManifestEntry(entry)) {
-            LogMessage(form, messages::kEntryRefused + entry);
-            return EntriesOutcome::EntryRefused;
+            plan.push_back({PlannedEntry::Refused, &entry, nullptr});
+            break;
         }
-        ++index;
-        const std::string localPath = LocalPathOf(site, entry);
         const ListedFile* listed = hashes.Find(entry);
-        if (listed != nullptr && FileMatches(localPath, *listed)) {
-            LogMessage(form, messages::kUnchanged + localPath);
-        } else if (!FetchLogged(form, site, entry, localPath, listed, index, count)) {
-            return EntriesOutcome::FetchFailed;
+        const bool unchanged = listed != nullptr && FileMatches(LocalPathOf(site, entry), *listed);
+        plan.push_back({unchanged ? PlannedEntry::Unchanged : PlannedEntry::Fetch, &entry, listed});
+    }
+    return plan;
+}
+
+// Fetches the planned files in order, letting the window repaint after each;
+// false at the first that fails or that the manifest may not ask for. count:
+// how many files the manifest lists, for the progress.
+bool FetchEntries(InstallerForm& form, const RunSite& site, const std::vector<PlannedEntry>& plan, int count) {
+    int index = 0;
+    for (const PlannedEntry& planned : plan) {
+        ++index;
+        if (planned.kind == PlannedEntry::Refused) {
+            LogMessage(form, messages::kEntryRefused + *planned.entry);
+            return false;
+        }
+        if (planned.kind == PlannedEntry::Unchanged) {
+            LogMessage(form, messages::kUnchanged + LocalPathOf(site, *planned.entry));
+        } else if (!FetchLogged(form, site, *planned.entry, planned.listed, index, count)) {
+            return false;
         }
         form.ProcessMessages();
     }
-    return EntriesOutcome::AllFetched;
+    return true;
 }
-
-// The manifest (and, in a build with a key, its signature) as a run fetches
-// it: under a name of its own beside the installed one, which it replaces
-// only once every listed file has come, so that a failed run leaves the
-// installed manifest as it was. Removed unless installed.
-class StagedManifest {
-public:
-    StagedManifest(const std::string& manifestLocal, bool signature)
-        : installedPath_(manifestLocal),
-          manifest_(manifestLocal + ".~new"),
-          signature_(signature ? manifestLocal + ".sig.~new" : std::string()) {}
-    StagedManifest(const StagedManifest&) = delete;
-    StagedManifest& operator=(const StagedManifest&) = delete;
-    ~StagedManifest() {
-        if (installed_) return;
-        DeleteFileA(manifest_.c_str());
-        if (!signature_.empty()) DeleteFileA(signature_.c_str());
-    }
-
-    const std::string& ManifestPath() const { return manifest_; }
-    const std::string& SignaturePath() const { return signature_; }
-
-    // The signature first: a manifest in place has its own signature beside
-    // it, or an older one that fails to verify, never a wrong one that passes.
-    void Install() {
-        if (!signature_.empty()) MoveOntoTarget(signature_, installedPath_ + ".sig");
-        MoveOntoTarget(manifest_, installedPath_);
-        installed_ = true;
-    }
-
-private:
-    std::string installedPath_;
-    std::string manifest_;
-    std::string signature_;  // empty without a key
-    bool installed_ = false;
-};
 
 // Whether the manifest at path has a signature at signaturePath
 // that verifies under key. Missing or unreadable files do not.
@@ -211,17 +195,28 @@ void RunInstall(InstallerForm& form) {
 
     const RunSite site = SiteOfRun(form, dest);
     const std::string manifestLocal = LocalPathOf(site, site.manifestRelative);
+    // What a run that was killed left comes first: the product is then the
+    // old one or the new one, never a mix.
+    StagedUpdate::FinishInterrupted(dest, manifestLocal);
+    // Every file comes to its temporary name first, the manifest too; none
+    // goes in place before all have come.
+    StagedUpdate update(dest, manifestLocal);
     const P256PublicKey* key = form.SiteSigningKey();
-    StagedManifest staged(manifestLocal, key != nullptr);
-    if (!FetchLogged(form, site, site.manifestRelative, staged.ManifestPath())) return;
-    if (key != nullptr && (DownloadFile(form, UrlOf(site, site.manifestRelative + ".sig"), staged.SignaturePath()) < 1 ||
-                           !IsSigned(staged.ManifestPath(), staged.SignaturePath(), *key))) {
+    const std::string signatureRelative = site.manifestRelative + ".sig";
+    update.Add(site.manifestRelative);
+    if (key != nullptr) update.Add(signatureRelative);
+    if (!FetchLogged(form, site, site.manifestRelative)) return;
+    const std::string fetchedManifest = PartialPathFor(manifestLocal);
+    if (key != nullptr &&
+        (DownloadFile(form, UrlOf(site, signatureRelative), LocalPathOf(site, signatureRelative), nullptr,
+                      Placement::KeepStaged) < 1 ||
+         !IsSigned(fetchedManifest, PartialPathFor(LocalPathOf(site, signatureRelative)), *key))) {
         LogMessage(form, messages::kSignatureNotConfirmed + manifestLocal);
         return;
     }
 
     TStringList manifest;
-    manifest.LoadFromFile(staged.ManifestPath());
+    manifest.LoadFromFile(fetchedManifest);
     TStringList entries;
     ReadIniSection(manifest, entries, "UpdateFiles");
     if (entries.Count() < 2) {
@@ -242,10 +237,17 @@ void RunInstall(InstallerForm& form) {
     } else if (hashes.MalformedLines() > 0) {
         LogMessage(form, messages::kHashLinesIgnored + manifestLocal);
     }
-    if (FetchEntries(form, site, entries, hashes) != EntriesOutcome::AllFetched) return;
-    // Last, so that the installed manifest always describes installed files;
-    // the next run's check against going back reads it.
-    staged.Install();
+    int count = 0;
+    for (int i = 0; i < entries.Count(); ++i) count += IsManifestItself(site, entries[i]) ? 0 : 1;
+    const std::vector<PlannedEntry> plan = PlanEntries(site, entries, hashes);
+    for (const PlannedEntry& planned : plan) {
+        if (planned.kind == PlannedEntry::Fetch) update.Add(*planned.entry);
+    }
+    update.Begin();
+    if (!FetchEntries(form, site, plan, count)) return;
+    // The installed manifest then describes installed files; the next run's
+    // check against going back reads it.
+    update.PutInPlace();
     FinishRun(form, site);
 }
 

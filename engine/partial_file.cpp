@@ -19,11 +19,12 @@ constexpr size_t kLongestPath = MAX_PATH - 1;
 constexpr DWORD kHeldFileRetryStepMs = 50;
 
 // A name as long as name, of "~" and letters and digits that a hash of name
-// picks: for a target whose usual temporary name would not fit the path limit.
-std::string ShortPartialName(const std::string& name) {
-    // FNV-1a over the name, its ASCII letters folded: file names ignore case.
+// and suffix picks: for a target whose usual side name would not fit the path
+// limit.
+std::string ShortSideName(const std::string& name, const std::string& suffix) {
+    // FNV-1a over the name and suffix, ASCII letters folded: file names ignore case.
     std::uint64_t hash = 14695981039346656037ULL;
-    for (char c : name) {
+    for (char c : name + suffix) {
         auto byte = static_cast<unsigned char>(c);
         if (byte >= 'A' && byte <= 'Z') byte = static_cast<unsigned char>(byte - 'A' + 'a');
         hash = (hash ^ byte) * 1099511628211ULL;
@@ -70,14 +71,16 @@ DWORD RetryWhileHeld(BOOL (*attempt)(const std::string& target, const std::strin
 
 }  // namespace
 
-std::string PartialPathFor(const std::string& target) {
+std::string SidePathFor(const std::string& target, const std::string& suffix) {
     const size_t cut = target.find_last_of("\\/:");
     const size_t nameStart = cut == std::string::npos ? 0 : cut + 1;
     const std::string name = target.substr(nameStart);
-    std::string partial = target + ".~part";
-    if (partial.size() <= kLongestPath || name.empty()) return partial;
-    return target.substr(0, nameStart) + ShortPartialName(name);
+    std::string side = target + suffix;
+    if (side.size() <= kLongestPath || name.empty()) return side;
+    return target.substr(0, nameStart) + ShortSideName(name, suffix);
 }
+
+std::string PartialPathFor(const std::string& target) { return SidePathFor(target, ".~part"); }
 
 void ProbeTarget(const std::string& target) {
     const DWORD code = RetryWhileHeld(OpenForWriting, target);
@@ -103,10 +106,14 @@ PartialFile::~PartialFile() {
 
 bool PartialFile::Close() { return CloseHandle(file_.release()) != 0; }
 
+DWORD MoveHeldFile(const std::string& from, const std::string& to) { return RetryWhileHeld(MoveOnto, to, from); }
+
 void MoveOntoTarget(const std::string& from, const std::string& target) {
-    const DWORD code = RetryWhileHeld(MoveOnto, target, from);
+    const DWORD code = MoveHeldFile(from, target);
     if (code != ERROR_SUCCESS) throw CannotCreateFile(target, code);
 }
+
+void PartialFile::Keep() { replaced_ = true; }
 
 void PartialFile::ReplaceTarget() {
     MoveOntoTarget(path_, target_);

@@ -15,6 +15,9 @@ namespace engine {
 // longer than target's own name when a longer one would not fit the 259
 // characters of a path.
 std::string PartialPathFor(const std::string& target);
+// The same for another suffix than ".~part"; each suffix has short names of
+// its own.
+std::string SidePathFor(const std::string& target, const std::string& suffix);
 
 // How long a file that another program holds for a moment (an antivirus or an
 // indexer looking at a freshly written file) is waited for: the probe and the
@@ -26,8 +29,10 @@ constexpr unsigned kHeldFileRetryMs = 1000;
 // window, read-only, a folder, or no file name at all.
 void ProbeTarget(const std::string& target);
 
-// Moves the file from onto target in the same folder, replacing it, with the
-// same retry; throws EFCreateError naming target when it cannot.
+// Moves the file from onto to in the same folder, replacing it, with the same
+// retry; ERROR_SUCCESS or the error of the last attempt.
+unsigned long MoveHeldFile(const std::string& from, const std::string& to);
+// The same, throwing EFCreateError naming target when it cannot.
 void MoveOntoTarget(const std::string& from, const std::string& target);
 
 // A partial body beside its target; removed unless it has replaced the target.
@@ -45,6 +50,8 @@ public:
     // Closes the file; false when the system reports that its data may not
     // have been written.
     bool Close();
+    // Leaves the closed file for the caller to put in place.
+    void Keep();
     // Moves the closed file onto the target, which it replaces; throws
     // EFCreateError naming the target when it cannot.
     void ReplaceTarget();

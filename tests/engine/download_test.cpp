@@ -12,6 +12,7 @@
 #include "tests/support/folder_tree.h"
 #include "tests/support/scoped_hook.h"
 #include "tests/support/site.h"
+#include "tests/support/small_disk.h"
 #include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -257,8 +258,10 @@ TEST_F(DownloadFileTest, PartialFileOfAKilledFetchIsGoneAfterTheNextOne) {
 std::string FolderOfLength(const TempFolder& temp, size_t length) {
     std::string folder = temp.Path();
     while (folder.size() < length) {
-        const size_t segment = std::min<size_t>(200, length - folder.size() - 1);
-        folder += "\\" + std::string(segment == 0 ? 1 : segment, 'd');
+        const size_t remaining = length - folder.size();
+        // Each folder takes a separator and a name: never leave one character.
+        const size_t segment = remaining <= 201 ? remaining - 1 : remaining == 202 ? 199 : 200;
+        folder += "\\" + std::string(segment, 'd');
     }
     return folder;
 }
@@ -319,21 +322,6 @@ TEST(DownloadPartialPath, BesideTheTargetAndItsOwnForEachTarget) {
     }
     std::sort(partials.begin(), partials.end());
     EXPECT_EQ(std::adjacent_find(partials.begin(), partials.end()), partials.end());
-}
-
-// The folder of a small disk that the test run mounts, or why there is none.
-std::string SmallDiskFolder(std::string& whyNot) {
-    const char* folder = std::getenv("SMALL_DISK");
-    if (folder == nullptr || *folder == '\0') {
-        whyNot = "SMALL_DISK is not set: the test run mounts a small disk there (tests/engine/small_disk)";
-        return {};
-    }
-    ULARGE_INTEGER total{};
-    if (!GetDiskFreeSpaceExA(folder, nullptr, &total, nullptr) || total.QuadPart > 4u << 20) {
-        whyNot = std::string("no small disk mounted at ") + folder + " (mounting needs root)";
-        return {};
-    }
-    return folder;
 }
 
 TEST_F(DownloadFileTest, FullDiskFailsAndKeepsTheOldFile) {

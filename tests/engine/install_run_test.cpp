@@ -9,6 +9,7 @@
 #include "tests/support/expected_texts.h"
 #include "tests/support/fake_form.h"
 #include "tests/support/file_bytes.h"
+#include "tests/support/folder_tree.h"
 #include "tests/support/scoped_hook.h"
 #include "tests/support/site.h"
 #include "tests/support/temp_folder.h"
@@ -175,7 +176,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusedManifest{"HeaderOnLastLine", "Pelmar.exe\r\nPelmar.dll\r\n[UpdateFiles]\r\n"}),
     [](const ::testing::TestParamInfo<RefusedManifest>& info) { return std::string(info.param.name); });
 
-TEST_F(InstallRunTest, FailedFileStopsTheRunAndKeepsEarlierFiles) {
+TEST_F(InstallRunTest, FailedFileStopsTheRunAndPutsNoFileInPlace) {
     PutManifest("[UpdateFiles]\r\nPelmar.exe\r\nMissing.dll\r\nLater.dll\r\n");
     PutFile("Pelmar.exe", "exe");
     PutFile("Later.dll", "later");
@@ -185,8 +186,7 @@ TEST_F(InstallRunTest, FailedFileStopsTheRunAndKeepsEarlierFiles) {
     EXPECT_EQ(form.Messages(), (Lines{kFetching, manifestLocal, dest + "\\Pelmar.exe",
                                       std::string(kFetchFailed) + dest + "\\Missing.dll"}));
     EXPECT_EQ(Fetched(), (Lines{"Resources/Pelmar.ini", "Pelmar.exe", "Missing.dll"}));
-    EXPECT_EQ(ReadFileBytes(dest + "\\Pelmar.exe"), "exe");
-    EXPECT_FALSE(FileExists(dest + "\\Later.dll"));
+    EXPECT_EQ(FilesBelow(dest), Lines{});
     EXPECT_TRUE(form.shellOpened.empty());
     EXPECT_EQ(form.closeCount, 0);
 }

@@ -27,7 +27,6 @@ using engine::RunInstall;
 namespace {
 
 using Lines = std::vector<std::string>;
-using Tree = std::map<std::string, std::string>;
 
 constexpr char kManifest[] = "Resources\\Pelmar.ini";
 constexpr char kManifestPath[] = "Updates/Pelmar/Resources/Pelmar.ini";
@@ -42,27 +41,6 @@ ProductFiles Release2() {
     ProductFiles files = kRelease1;
     files["Pelmar.dll"] = "library, release 2!";
     return files;
-}
-
-// Every file below folder with its bytes.
-Tree TreeOf(const std::string& folder) {
-    Tree tree;
-    for (const std::string& file : FilesBelow(folder)) tree[file] = ReadFileBytes(folder + "\\" + file);
-    return tree;
-}
-
-// The files in which two trees differ: missing from one, or with other bytes.
-Lines Differences(const Tree& expected, const Tree& actual) {
-    Lines differ;
-    for (const auto& [file, bytes] : expected) {
-        auto found = actual.find(file);
-        if (found == actual.end()) differ.push_back("missing " + file);
-        else if (found->second != bytes) differ.push_back("changed " + file);
-    }
-    for (const auto& [file, bytes] : actual) {
-        if (expected.count(file) == 0) differ.push_back("added " + file);
-    }
-    return differ;
 }
 
 // The test key's public half as the build embeds it, from the signature

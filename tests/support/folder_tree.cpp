@@ -1,6 +1,7 @@
 #include "tests/support/folder_tree.h"
 
 #include "runtime/unique_handle.h"
+#include "tests/support/file_bytes.h"
 
 #include <windows.h>
 
@@ -66,4 +67,26 @@ void RemoveTree(const std::string& folder) {
     }
     SetFileAttributesA(folder.c_str(), FILE_ATTRIBUTE_DIRECTORY);
     RemoveDirectoryA(folder.c_str());
+}
+
+Tree TreeOf(const std::string& folder) {
+    Tree tree;
+    for (const std::string& file : FilesBelow(folder)) tree[file] = ReadFileBytes(folder + "\\" + file);
+    return tree;
+}
+
+std::vector<std::string> Differences(const Tree& expected, const Tree& actual) {
+    std::vector<std::string> differ;
+    for (const auto& [file, bytes] : expected) {
+        auto found = actual.find(file);
+        if (found == actual.end()) {
+            differ.push_back("missing " + file);
+        } else if (found->second != bytes) {
+            differ.push_back("changed " + file);
+        }
+    }
+    for (const auto& [file, bytes] : actual) {
+        if (expected.count(file) == 0) differ.push_back("added " + file);
+    }
+    return differ;
 }

@@ -1,6 +1,7 @@
 // What is below a folder, listed and removed through one walk of its entries.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -12,3 +13,10 @@ std::vector<std::string> FolderNames(const std::string& folder);
 std::vector<std::string> FilesBelow(const std::string& folder);
 // Removes a folder and everything below it; no error when it is not there.
 void RemoveTree(const std::string& folder);
+
+// Every file below a folder (as FilesBelow names it) with its bytes.
+using Tree = std::map<std::string, std::string>;
+Tree TreeOf(const std::string& folder);
+// The files in which two trees differ: "missing ", "changed " or "added " and
+// the file; none when they are the same.
+std::vector<std::string> Differences(const Tree& expected, const Tree& actual);

@@ -1,0 +1,200 @@
+#include "engine/staged_update.h"
+
+#include "engine/partial_file.h"
+#include "runtime/exceptions.h"
+#include "runtime/file_system.h"
+#include "runtime/narrow_text.h"
+#include "runtime/string_list.h"
+#include "runtime/unique_handle.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <set>
+
+namespace engine {
+
+namespace {
+
+constexpr char kUndoSuffix[] = ".~undo";
+constexpr char kDoneSuffix[] = ".~done";
+
+int gMovesBeforeStop = 0;
+bool gStopped = false;
+
+// A journal has one line a record, all relative to the destination: first
+// "D <folder>" for each folder the run makes, outermost first; then
+// "F <target>" for a target with a file there before the run, "N <target>"
+// for one without, in the order in which they go in place.
+runtime::TStringList ReadJournal(const std::string& path) {
+    runtime::TStringList lines;
+    lines.LoadFromFile(path);
+    return lines;
+}
+
+bool IsRecord(const std::string& line, char kind) { return line.size() > 2 && line[0] == kind && line[1] == ' '; }
+
+// Writes the journal under its temporary name, flushed, and then renames it
+// into place: a journal is whole or not there.
+void WriteJournal(const std::string& path, const std::string& text) {
+    const std::string temporary = PartialPathFor(path);
+    {
+        runtime::UniqueFileHandle file(CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) throw runtime::CannotCreateFile(path, GetLastError());
+        DWORD written = 0;
+        if (!WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
+            written != text.size() || !FlushFileBuffers(file.get())) {
+            const DWORD code = GetLastError();
+            file.reset();
+            DeleteFileA(temporary.c_str());
+            throw runtime::CannotCreateFile(path, code);
+        }
+    }
+    if (!MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        const DWORD code = GetLastError();
+        DeleteFileA(temporary.c_str());
+        throw runtime::CannotCreateFile(path, code);
+    }
+}
+
+// A move of putting in place or putting back; where tests stop a run.
+DWORD MoveStep(const std::string& from, const std::string& to) {
+    if (gMovesBeforeStop > 0 && --gMovesBeforeStop == 0) StopAsIfKilledForTesting();
+    return MoveHeldFile(from, to);
+}
+
+// Undoes a run on dest as its journal describes it, last record first; false
+// when an old file could not be put back, and the journal must stay for the
+// next run.
+bool Undo(const std::string& dest, const runtime::TStringList& journal) {
+    bool complete = true;
+    for (int i = journal.Count() - 1; i >= 0; --i) {
+        const std::string& line = journal[i];
+        const std::string path = dest + "\\" + line.substr(std::min<size_t>(2, line.size()));
+        if (IsRecord(line, 'D')) {
+            RemoveDirectoryA(path.c_str());
+            continue;
+        }
+        if (!IsRecord(line, 'F') && !IsRecord(line, 'N')) continue;
+        const std::string partial = PartialPathFor(path);
+        const std::string backup = BackupPathFor(path);
+        if (runtime::FileExists(backup)) {
+            if (MoveStep(backup, path) != ERROR_SUCCESS) complete = false;
+        } else if (IsRecord(line, 'N') && !runtime::FileExists(partial)) {
+            DeleteFileA(path.c_str());
+        }
+        DeleteFileA(partial.c_str());
+    }
+    return complete;
+}
+
+// Removes the backups of a run whose files are all in place; false when one
+// is still there.
+bool RemoveBackups(const std::string& dest, const runtime::TStringList& journal) {
+    bool complete = true;
+    for (int i = 0; i < journal.Count(); ++i) {
+        if (IsRecord(journal[i], 'D')) continue;
+        const std::string backup = BackupPathFor(dest + "\\" + journal[i].substr(std::min<size_t>(2, journal[i].size())));
+        if (!DeleteFileA(backup.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) complete = false;
+    }
+    return complete;
+}
+
+}  // namespace
+
+std::string BackupPathFor(const std::string& target) { return SidePathFor(target, ".~old"); }
+
+void StopAsIfKilledForTesting() {
+    gStopped = true;
+    throw StoppedForTesting();
+}
+
+void SetStopAfterMovesForTesting(int moves) {
+    gMovesBeforeStop = moves;
+    gStopped = false;
+}
+
+StagedUpdate::StagedUpdate(std::string dest, std::string journal) : dest_(std::move(dest)), journal_(std::move(journal)) {}
+
+StagedUpdate::~StagedUpdate() {
+    if (inPlace_ || gStopped) return;
+    if (!begun_) {
+        for (const std::string& relative : targets_) DeleteFileA(PartialPathFor(dest_ + "\\" + relative).c_str());
+        return;
+    }
+    try {
+        FinishInterrupted(dest_, journal_);
+    } catch (...) {
+        // The journal stays for the next run.
+    }
+}
+
+void StagedUpdate::FinishInterrupted(const std::string& dest, const std::string& journal) {
+    const std::string undo = journal + kUndoSuffix;
+    const std::string done = journal + kDoneSuffix;
+    DeleteFileA(PartialPathFor(undo).c_str());
+    if (runtime::FileExists(done) && RemoveBackups(dest, ReadJournal(done))) DeleteFileA(done.c_str());
+    if (runtime::FileExists(undo) && Undo(dest, ReadJournal(undo))) DeleteFileA(undo.c_str());
+}
+
+void StagedUpdate::Add(const std::string& relative) {
+    // A file listed twice is fetched twice, onto the same temporary file, and
+    // goes in place once.
+    std::string key = runtime::ReplaceAll(relative, "/", "\\");
+    for (char& c : key) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    if (added_.insert(key).second) targets_.push_back(relative);
+}
+
+void StagedUpdate::Begin() {
+    std::string text;
+    std::set<std::string> folders;
+    for (const std::string& relative : targets_) {
+        // The folders between dest and the target that are not there yet,
+        // outermost first.
+        std::string missing;
+        for (size_t cut = relative.find_last_of("\\/"); cut != std::string::npos && cut > 0;
+             cut = relative.find_last_of("\\/", cut - 1)) {
+            const std::string folder = relative.substr(0, cut);
+            if (runtime::DirectoryExists(dest_ + "\\" + folder)) break;
+            if (folders.insert(folder).second) missing.insert(0, "D " + folder + "\r\n");
+        }
+        text += missing;
+    }
+    for (const std::string& relative : targets_) {
+        text += (runtime::FileExists(dest_ + "\\" + relative) ? "F " : "N ") + relative + "\r\n";
+    }
+    WriteJournal(journal_ + kUndoSuffix, text);
+    begun_ = true;
+}
+
+void StagedUpdate::PutInPlace() {
+    for (const std::string& relative : targets_) {
+        const std::string path = dest_ + "\\" + relative;
+        DWORD code = ERROR_SUCCESS;
+        if (runtime::FileExists(path)) code = MoveStep(path, BackupPathFor(path));
+        if (code == ERROR_SUCCESS) code = MoveStep(PartialPathFor(path), path);
+        if (code != ERROR_SUCCESS) {
+            FinishInterrupted(dest_, journal_);
+            begun_ = false;
+            targets_.clear();
+            throw runtime::CannotCreateFile(path, code);
+        }
+    }
+    // From here on the new files stay, also after a kill.
+    const std::string undo = journal_ + kUndoSuffix;
+    const std::string done = journal_ + kDoneSuffix;
+    if (!MoveFileExA(undo.c_str(), done.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        const DWORD code = GetLastError();
+        FinishInterrupted(dest_, journal_);
+        begun_ = false;
+        targets_.clear();
+        throw runtime::CannotCreateFile(done, code);
+    }
+    inPlace_ = true;
+    FinishInterrupted(dest_, journal_);
+}
+
+}  // namespace engine
