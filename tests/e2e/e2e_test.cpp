@@ -224,7 +224,7 @@ TEST_F(EndToEnd, UpdateOverAnExistingInstallReplacesEveryFile) {
     CloseAndExpectExit(*installer);
 }
 
-TEST_F(EndToEnd, SiteFailingInTheMiddleKeepsWhatIsThere) {
+TEST_F(EndToEnd, SiteFailingInTheMiddleChangesNothing) {
     InstallOldFiles();
     PublishSite();
     Fault("Resources\\readme.txt", "status 500");
@@ -240,7 +240,8 @@ TEST_F(EndToEnd, SiteFailingInTheMiddleKeepsWhatIsThere) {
     EXPECT_EQ(MessageOfLogLine(lines.back()), errorLine) << "the error line ends the run";
     EXPECT_FALSE(std::any_of(lines.begin(), lines.end(), IsOkLine));
 
-    EXPECT_EQ(ReadFileBytes(dest_ + "\\" + kProductExe), siteFiles_[kProductExe]) << "fetched before: stays";
+    EXPECT_EQ(ReadFileBytes(dest_ + "\\" + kProductExe), "old " + std::string(kProductExe))
+        << "fetched before, but not put in place";
     EXPECT_EQ(ReadFileBytes(dest_ + "\\Resources\\readme.txt"), "old Resources\\readme.txt");
     EXPECT_EQ(ReadFileBytes(dest_ + "\\Data\\sample.txt"), "old Data\\sample.txt");
     EXPECT_FALSE(Requested("Data\\sample.txt")) << "nothing is fetched after the failure";
