@@ -150,7 +150,7 @@ void StagedUpdate::Add(const std::string& relative) {
 
 void StagedUpdate::Begin() {
     std::string text;
-    std::set<std::string> folders;
+    std::set<std::string> looked;  // folders looked for, with their parents
     for (const std::string& relative : targets_) {
         // The folders between dest and the target that are not there yet,
         // outermost first.
@@ -158,8 +158,8 @@ void StagedUpdate::Begin() {
         for (size_t cut = relative.find_last_of("\\/"); cut != std::string::npos && cut > 0;
              cut = relative.find_last_of("\\/", cut - 1)) {
             const std::string folder = relative.substr(0, cut);
-            if (runtime::DirectoryExists(dest_ + "\\" + folder)) break;
-            if (folders.insert(folder).second) missing.insert(0, "D " + folder + "\r\n");
+            if (!looked.insert(folder).second || runtime::DirectoryExists(dest_ + "\\" + folder)) break;
+            missing.insert(0, "D " + folder + "\r\n");
         }
         text += missing;
     }
@@ -171,30 +171,38 @@ void StagedUpdate::Begin() {
 }
 
 void StagedUpdate::PutInPlace() {
-    for (const std::string& relative : targets_) {
-        const std::string path = dest_ + "\\" + relative;
-        DWORD code = ERROR_SUCCESS;
-        if (runtime::FileExists(path)) code = MoveStep(path, BackupPathFor(path));
+    // Which targets had an old file, now a backup: only those have one to remove.
+    std::string backedUp(targets_.size(), '\0');
+    for (size_t i = 0; i < targets_.size(); ++i) {
+        const std::string path = dest_ + "\\" + targets_[i];
+        // Tried rather than looked for first: on a product of many small
+        // files, each call to the file system counts.
+        DWORD code = MoveStep(path, BackupPathFor(path));
+        backedUp[i] = code == ERROR_SUCCESS;
+        if (code == ERROR_FILE_NOT_FOUND) code = ERROR_SUCCESS;
         if (code == ERROR_SUCCESS) code = MoveStep(PartialPathFor(path), path);
-        if (code != ERROR_SUCCESS) {
-            FinishInterrupted(dest_, journal_);
-            begun_ = false;
-            targets_.clear();
-            throw runtime::CannotCreateFile(path, code);
-        }
+        if (code != ERROR_SUCCESS) Abandon(path, code);
     }
     // From here on the new files stay, also after a kill.
     const std::string undo = journal_ + kUndoSuffix;
     const std::string done = journal_ + kDoneSuffix;
     if (!MoveFileExA(undo.c_str(), done.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        const DWORD code = GetLastError();
-        FinishInterrupted(dest_, journal_);
-        begun_ = false;
-        targets_.clear();
-        throw runtime::CannotCreateFile(done, code);
+        Abandon(done, GetLastError());
     }
     inPlace_ = true;
+    bool removed = true;
+    for (size_t i = 0; i < targets_.size(); ++i) {
+        if (backedUp[i] && !DeleteFileA(BackupPathFor(dest_ + "\\" + targets_[i]).c_str())) removed = false;
+    }
+    // A backup that could not go is removed by the next run.
+    if (removed) DeleteFileA(done.c_str());
+}
+
+void StagedUpdate::Abandon(const std::string& path, unsigned long code) {
     FinishInterrupted(dest_, journal_);
+    begun_ = false;
+    targets_.clear();
+    throw runtime::CannotCreateFile(path, code);
 }
 
 }  // namespace engine

@@ -60,6 +60,10 @@ public:
     void PutInPlace();
 
 private:
+    // Puts back what was, forgets the targets, and throws EFCreateError
+    // naming path with the system's code.
+    [[noreturn]] void Abandon(const std::string& path, unsigned long code);
+
     std::string dest_;
     std::string journal_;
     std::vector<std::string> targets_;   // relative to dest
