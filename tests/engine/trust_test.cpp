@@ -27,7 +27,7 @@ using engine::RunInstall;
 namespace {
 
 using Lines = std::vector<std::string>;
-using Tree = std::map<std::string, std::string>;
+using Tree = FileTree;
 
 constexpr char kManifest[] = "Resources\\Pelmar.ini";
 constexpr char kManifestPath[] = "Updates/Pelmar/Resources/Pelmar.ini";
@@ -42,27 +42,6 @@ ProductFiles Release2() {
     ProductFiles files = kRelease1;
     files["Pelmar.dll"] = "library, release 2!";
     return files;
-}
-
-// Every file below folder with its bytes.
-Tree TreeOf(const std::string& folder) {
-    Tree tree;
-    for (const std::string& file : FilesBelow(folder)) tree[file] = ReadFileBytes(folder + "\\" + file);
-    return tree;
-}
-
-// The files in which two trees differ: missing from one, or with other bytes.
-Lines Differences(const Tree& expected, const Tree& actual) {
-    Lines differ;
-    for (const auto& [file, bytes] : expected) {
-        auto found = actual.find(file);
-        if (found == actual.end()) differ.push_back("missing " + file);
-        else if (found->second != bytes) differ.push_back("changed " + file);
-    }
-    for (const auto& [file, bytes] : actual) {
-        if (expected.count(file) == 0) differ.push_back("added " + file);
-    }
-    return differ;
 }
 
 // The test key's public half as the build embeds it, from the signature
@@ -115,12 +94,6 @@ protected:
 // Publishes release files with their checks, signed with the test key.
 void Publish(const TestSite& site, const ProductFiles& files, long long release, const std::string& key = TestSiteKey()) {
     PutCheckedProduct(site, "Pelmar", files, release, key);
-}
-
-std::string WithoutLine(std::string text, const std::string& start) {
-    const size_t line = text.find(start);
-    if (line != std::string::npos) text.erase(line, text.find("\r\n", line) + 2 - line);
-    return text;
 }
 
 // The installed product is release 5; the site offers release 6 (one library

@@ -2,6 +2,7 @@
 
 #include "engine/cng.h"
 #include "tests/support/file_bytes.h"
+#include "tests/support/folder_tree.h"
 #include "tests/support/unix_command.h"
 
 #include <cstdlib>
@@ -47,6 +48,31 @@ void PutCheckedProduct(const TestSite& site, const std::string& product, const P
     if (keyPem.empty()) return;
     const std::string manifestPath = site.LocalPath(TestSite::ProductPath(product, manifestEntry));
     if (!SignWithOpenssl(manifestPath, manifestPath + ".sig", keyPem)) throw std::runtime_error("openssl failed");
+}
+
+FileTree TreeOf(const std::string& folder) {
+    FileTree tree;
+    for (const std::string& file : FilesBelow(folder)) tree[file] = ReadFileBytes(folder + "\\" + file);
+    return tree;
+}
+
+std::vector<std::string> Differences(const FileTree& expected, const FileTree& actual) {
+    std::vector<std::string> differ;
+    for (const auto& [file, bytes] : expected) {
+        auto found = actual.find(file);
+        if (found == actual.end()) differ.push_back("missing " + file);
+        else if (found->second != bytes) differ.push_back("changed " + file);
+    }
+    for (const auto& [file, bytes] : actual) {
+        if (expected.count(file) == 0) differ.push_back("added " + file);
+    }
+    return differ;
+}
+
+std::string WithoutLine(std::string text, const std::string& start) {
+    const size_t line = text.find(start);
+    if (line != std::string::npos) text.erase(line, text.find("\r\n", line) + 2 - line);
+    return text;
 }
 
 namespace {

@@ -6,7 +6,9 @@
 #include "engine/cng.h"
 #include "tests/support/site.h"
 
+#include <map>
 #include <string>
+#include <vector>
 
 // The manifest of product listing itself, then files in their order:
 // [UpdateFiles], [FileHashes] (one "<entry>=<size> <sha-256>" line each, the
@@ -30,3 +32,13 @@ std::string Sha256Hex(const std::string& bytes);
 // SITE_KEY_PEM and OTHER_KEY_PEM; empty when the run sets none.
 std::string TestSiteKey();
 std::string OtherTestKey();
+
+// Every file below a folder (relative paths, "\" separators) with its bytes,
+// and the files in which two such trees differ: "missing F", "changed F" or
+// "added F" (a temporary file a run left behind, say).
+using FileTree = std::map<std::string, std::string>;
+FileTree TreeOf(const std::string& folder);
+std::vector<std::string> Differences(const FileTree& expected, const FileTree& actual);
+
+// text without its first line that starts with start (CR LF lines).
+std::string WithoutLine(std::string text, const std::string& start);
