@@ -72,8 +72,10 @@ protected:
         RemoveTree(site_.LocalPath("Updates"));
         PutCheckedProduct(site_, kProduct, files, release, key);
     }
+    // Signs the manifest as the site now serves it.
     void Resign() const {
-        SignWithOpenssl(site_.LocalPath(kManifestPath), site_.LocalPath(kManifestPath) + ".sig", TestSiteKey());
+        EXPECT_TRUE(SignWithOpenssl(site_.LocalPath(kManifestPath), site_.LocalPath(kManifestPath) + ".sig",
+                                    TestSiteKey()));
     }
 
     // One run of the installer into dest_ with the run flag cleared (a
