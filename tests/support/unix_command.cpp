@@ -22,8 +22,12 @@ bool RunUnixCommand(const std::string& command) {
     if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
         return false;
     }
+    // For a Unix program Wine gives no process handle, and what it leaves in
+    // hThread then is no handle of ours (0x92, say, which Wine takes as 0x90):
+    // closing it would close another handle of this process, and the next
+    // handle made would get its number while its old owner still uses it.
     runtime::UniqueKernelHandle process(info.hProcess);
-    runtime::UniqueKernelHandle thread(info.hThread);
+    runtime::UniqueKernelHandle thread(process ? info.hThread : nullptr);
     // The same file as Wine shows it.
     std::string seen = "Z:" + done;
     for (char& c : seen) {
