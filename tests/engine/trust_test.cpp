@@ -95,12 +95,6 @@ void Publish(const TestSite& site, const ProductFiles& files, long long release,
     PutCheckedProduct(site, "Pelmar", files, release, key);
 }
 
-std::string WithoutLine(std::string text, const std::string& start) {
-    const size_t line = text.find(start);
-    if (line != std::string::npos) text.erase(line, text.find("\r\n", line) + 2 - line);
-    return text;
-}
-
 // The installed product is release 5; the site offers release 6 (one library
 // changed), tampered with as each row says.
 TEST_F(TrustTest, TamperedSitesChangeNothingInTheDestination) {

@@ -2,6 +2,7 @@
 
 #include "engine/cng.h"
 #include "tests/support/file_bytes.h"
+#include "tests/support/folder_tree.h"
 #include "tests/support/unix_command.h"
 
 #include <cstdlib>
@@ -47,6 +48,12 @@ void PutCheckedProduct(const TestSite& site, const std::string& product, const P
     if (keyPem.empty()) return;
     const std::string manifestPath = site.LocalPath(TestSite::ProductPath(product, manifestEntry));
     if (!SignWithOpenssl(manifestPath, manifestPath + ".sig", keyPem)) throw std::runtime_error("openssl failed");
+}
+
+std::string WithoutLine(std::string text, const std::string& start) {
+    const size_t line = text.find(start);
+    if (line != std::string::npos) text.erase(line, text.find("\r\n", line) + 2 - line);
+    return text;
 }
 
 namespace {

@@ -4,9 +4,12 @@
 #pragma once
 
 #include "engine/cng.h"
+#include "tests/support/folder_tree.h"
 #include "tests/support/site.h"
 
+#include <map>
 #include <string>
+#include <vector>
 
 // The manifest of product listing itself, then files in their order:
 // [UpdateFiles], [FileHashes] (one "<entry>=<size> <sha-256>" line each, the
@@ -30,3 +33,6 @@ std::string Sha256Hex(const std::string& bytes);
 // SITE_KEY_PEM and OTHER_KEY_PEM; empty when the run sets none.
 std::string TestSiteKey();
 std::string OtherTestKey();
+
+// text without its first line that starts with start (CR LF lines).
+std::string WithoutLine(std::string text, const std::string& start);
