@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -68,12 +69,17 @@ enum class Interruption {
     KilledWhileFetching,     // killed while the last file is on its way
     KilledWhilePuttingInPlace,  // killed after file 1 is in place, while file 3 is held
     KilledWhilePuttingBack,  // file 4 held, then the new file 2 too: killed once file 3 is back
+    // The same, and file 2 is still held when the next run starts: that run
+    // cannot put the old file 2 back first, and then fails at file 4.
+    StillHeldWhenTheNextRunStarts,
 };
 
 struct Row {
     const char* name;
     Interruption interruption;
 };
+
+void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 
 class InterruptedUpdate : public testing::TestWithParam<Row> {
 protected:
@@ -138,6 +144,21 @@ protected:
                                         kRunTimeoutMs, &lines);
     }
 
+    // Waits for the error box naming file n, releases held, expects the old
+    // version (the run waits in the box meanwhile) and answers the box.
+    void ExpectErrorBoxAndOldVersion(InstallerDriver& installer, int n, runtime::UniqueFileHandle& held) {
+        ErrorBox box;
+        ASSERT_TRUE(installer.WaitForErrorBox(box, kRunTimeoutMs)) << "no error box";
+        EXPECT_EQ(box.text.rfind("Cannot create file \"" + Local(n) + "\". ", 0), 0u) << box.text;
+        held.reset();
+        ExpectOldVersion("with the error box shown");
+        PressOk(box);
+        EXPECT_TRUE(PollUntil([&] { return !installer.FindErrorBox(box); }, 5000)) << "the box closes with its OK";
+        Lines lines;
+        ASSERT_TRUE(installer.LogLines(lines));
+        EXPECT_FALSE(std::any_of(lines.begin(), lines.end(), IsOkLine));
+    }
+
     // The destination holds the old version and nothing else.
     void ExpectOldVersion(const char* when) {
         EXPECT_EQ(Differences(OldVersion(), TreeOf(dest_)), Lines{}) << when;
@@ -165,21 +186,10 @@ TEST_P(InterruptedUpdate, LeavesTheOldVersionUntilARunInstallsTheNewOne) {
     runtime::UniqueFileHandle held;
     runtime::UniqueFileHandle heldToo;
     switch (interruption) {
-    case Interruption::HeldWhenPuttingInPlace: {
+    case Interruption::HeldWhenPuttingInPlace:
         held = Hold(3);
-        ErrorBox box;
-        ASSERT_TRUE(installer->WaitForErrorBox(box, kRunTimeoutMs)) << "no error box";
-        EXPECT_EQ(box.text.rfind("Cannot create file \"" + Local(3) + "\". ", 0), 0u) << box.text;
-        // The old files are back before the box shows; the run waits in the
-        // box while the test reads them.
-        held.reset();
-        ExpectOldVersion("with the error box shown");
-        PressOk(box);
-        EXPECT_TRUE(PollUntil([&] { return !installer->FindErrorBox(box); }, 5000)) << "the box closes with its OK";
-        ASSERT_TRUE(installer->LogLines(lines));
-        EXPECT_FALSE(std::any_of(lines.begin(), lines.end(), IsOkLine)) << Joined(lines);
+        ExpectErrorBoxAndOldVersion(*installer, 3, held);
         break;
-    }
     case Interruption::KilledWhileFetching:
         installer->Kill();
         for (int n = 1; n <= kInstalledCount; ++n) EXPECT_TRUE(IsOld(n)) << "nothing goes in place before all came";
@@ -191,6 +201,7 @@ TEST_P(InterruptedUpdate, LeavesTheOldVersionUntilARunInstallsTheNewOne) {
         installer->Kill();
         break;
     case Interruption::KilledWhilePuttingBack:
+    case Interruption::StillHeldWhenTheNextRunStarts:
         held = Hold(4);
         ASSERT_TRUE(PollUntil([&] { return IsNew(2); }, kRunTimeoutMs)) << "file 2 never went in place";
         heldToo = Hold(2);
@@ -202,19 +213,32 @@ TEST_P(InterruptedUpdate, LeavesTheOldVersionUntilARunInstallsTheNewOne) {
         break;
     }
     held.reset();
-    heldToo.reset();
+    if (interruption != Interruption::StillHeldWhenTheNextRunStarts) heldToo.reset();
 
     if (interruption != Interruption::HeldWhenPuttingInPlace) {
-        if (interruption != Interruption::KilledWhileFetching && !(IsNew(1) && IsOld(3))) {
+        if (interruption == Interruption::KilledWhileFetching) {
+            EXPECT_NE(Differences(OldVersion(), TreeOf(dest_)), Lines{}) << "the kill left no fetched file";
+        } else if (!(IsNew(1) && IsOld(3))) {
             GTEST_SKIP() << "the kill came too late to land between two moves";
         }
-        // A run that ends at once, its list failing: what the killed run left
-        // is undone as it starts.
-        Fault(kManifest, "status 500");
-        installer = StartRun();
-        ASSERT_TRUE(WaitForMessage(*installer, expected::kFetchFailed + Local(kManifest), lines)) << Joined(lines);
-        ExpectOldVersion("after the next run");
-        Fault(kManifest, "");
+        if (interruption == Interruption::StillHeldWhenTheNextRunStarts) {
+            // File 2 is let go once the run is past its start, before it
+            // fetches file 2; file 4 fails again when it goes in place.
+            installer = StartRun();
+            ASSERT_TRUE(WaitForMessage(*installer, Local(kManifest), lines)) << Joined(lines);
+            heldToo.reset();
+            ASSERT_TRUE(WaitForMessage(*installer, Local(4), lines)) << Joined(lines);
+            held = Hold(4);
+            ExpectErrorBoxAndOldVersion(*installer, 4, held);
+        } else {
+            // A run that ends at once, its list failing: what the killed run
+            // left is undone as it starts.
+            Fault(kManifest, "status 500");
+            installer = StartRun();
+            ASSERT_TRUE(WaitForMessage(*installer, expected::kFetchFailed + Local(kManifest), lines)) << Joined(lines);
+            ExpectOldVersion("after the next run");
+            Fault(kManifest, "");
+        }
     }
 
     Fault(kEntries.back(), "");
@@ -228,7 +252,11 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(Row{"HeldWhenPuttingInPlace", Interruption::HeldWhenPuttingInPlace},
                     Row{"KilledWhileFetching", Interruption::KilledWhileFetching},
                     Row{"KilledWhilePuttingInPlace", Interruption::KilledWhilePuttingInPlace},
-                    Row{"KilledWhilePuttingBack", Interruption::KilledWhilePuttingBack}),
+                    Row{"KilledWhilePuttingBack", Interruption::KilledWhilePuttingBack},
+                    // Off while such a run replaces the backup that still holds
+                    // the old file 2 with the killed run's new one: its own
+                    // put-back then leaves the new file 2, and the old is lost.
+                    Row{"DISABLED_StillHeldWhenTheNextRunStarts", Interruption::StillHeldWhenTheNextRunStarts}),
     [](const testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });
 
 }  // namespace
