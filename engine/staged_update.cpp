@@ -64,11 +64,12 @@ DWORD MoveStep(const std::string& from, const std::string& to) {
     return MoveHeldFile(from, to);
 }
 
-// Undoes a run on dest as its journal describes it, last record first; false
-// when an old file could not be put back, and the journal must stay for the
-// next run.
-bool Undo(const std::string& dest, const runtime::TStringList& journal) {
-    bool complete = true;
+// Undoes a run on dest as its journal describes it, last record first;
+// ERROR_SUCCESS, or the error of the first target that could not be put
+// back or removed (its path in failed), and the journal must then stay for
+// the next run.
+DWORD Undo(const std::string& dest, const runtime::TStringList& journal, std::string& failed) {
+    DWORD firstError = ERROR_SUCCESS;
     for (int i = journal.Count() - 1; i >= 0; --i) {
         const std::string& line = journal[i];
         const std::string path = dest + "\\" + line.substr(std::min<size_t>(2, line.size()));
@@ -79,14 +80,20 @@ bool Undo(const std::string& dest, const runtime::TStringList& journal) {
         if (!IsRecord(line, 'F') && !IsRecord(line, 'N')) continue;
         const std::string partial = PartialPathFor(path);
         const std::string backup = BackupPathFor(path);
+        DWORD code = ERROR_SUCCESS;
         if (runtime::FileExists(backup)) {
-            if (MoveStep(backup, path) != ERROR_SUCCESS) complete = false;
-        } else if (IsRecord(line, 'N') && !runtime::FileExists(partial)) {
-            DeleteFileA(path.c_str());
+            code = MoveStep(backup, path);
+        } else if (IsRecord(line, 'N') && !runtime::FileExists(partial) && !DeleteFileA(path.c_str())) {
+            code = GetLastError();
+            if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) code = ERROR_SUCCESS;
+        }
+        if (code != ERROR_SUCCESS && firstError == ERROR_SUCCESS) {
+            firstError = code;
+            failed = path;
         }
         DeleteFileA(partial.c_str());
     }
-    return complete;
+    return firstError;
 }
 
 // Removes the backups of a run whose files are all in place; false when one
@@ -125,7 +132,7 @@ StagedUpdate::~StagedUpdate() {
     }
     try {
         FinishInterrupted(dest_, journal_);
-    } catch (...) {
+    } catch (const runtime::EFCreateError&) {
         // The journal stays for the next run.
     }
 }
@@ -135,7 +142,12 @@ void StagedUpdate::FinishInterrupted(const std::string& dest, const std::string&
     const std::string done = journal + kDoneSuffix;
     DeleteFileA(PartialPathFor(undo).c_str());
     if (runtime::FileExists(done) && RemoveBackups(dest, ReadJournal(done))) DeleteFileA(done.c_str());
-    if (runtime::FileExists(undo) && Undo(dest, ReadJournal(undo))) DeleteFileA(undo.c_str());
+    if (!runtime::FileExists(undo)) return;
+    std::string failed;
+    const DWORD code = Undo(dest, ReadJournal(undo), failed);
+    // A run that went on would lose the old file that waits as a backup.
+    if (code != ERROR_SUCCESS) throw runtime::CannotCreateFile(failed, code);
+    DeleteFileA(undo.c_str());
 }
 
 void StagedUpdate::Add(const std::string& relative) {
@@ -199,7 +211,12 @@ void StagedUpdate::PutInPlace() {
 }
 
 void StagedUpdate::Abandon(const std::string& path, unsigned long code) {
-    FinishInterrupted(dest_, journal_);
+    try {
+        FinishInterrupted(dest_, journal_);
+    } catch (const runtime::EFCreateError&) {
+        // What could not be put back waits for the next run; the failure to
+        // report is the one that stopped this run.
+    }
     begun_ = false;
     targets_.clear();
     throw runtime::CannotCreateFile(path, code);

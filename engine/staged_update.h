@@ -43,7 +43,9 @@ public:
     // Undoes everything unless the files are in place.
     ~StagedUpdate();
 
-    // Undoes or finishes what a killed run on dest left.
+    // Undoes or finishes what a killed run on dest left. Throws EFCreateError
+    // naming an old file that cannot be put back (another program holds what
+    // is in its place): the journal then stays, and no new run may begin.
     static void FinishInterrupted(const std::string& dest, const std::string& journal);
 
     // Adds a target, as a path relative to dest, in the order in which they
