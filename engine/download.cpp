@@ -93,22 +93,26 @@ private:
 long long CopyBody(TimedFetch& fetch, HANDLE file, const ProgressReport& progress, Sha256* hash, long long limit) {
     long long total = 0;
     progress.Show(0);
+    int block = 0;
+    fetch.BeginRead(block);
     for (;;) {
         DWORD received = 0;
         // A dropped connection also ends with 0 bytes: the caller compares the length.
-        if (fetch.Read(received) != Step::Done) return -1;
+        if (fetch.EndRead(received) != Step::Done) return -1;
         if (received == 0) return total;
         if (total + received > limit) return -2;
-        // While the block is hashed and written, the next one is already
-        // coming in: WinINet keeps receiving into its own buffers.
-        if (hash != nullptr) hash->Add(fetch.Block(), received);
+        // The next read is under way while this block is hashed and written:
+        // what comes meanwhile is there for it when this one is done.
+        fetch.BeginRead(1 - block);
+        const char* data = fetch.Block(block);
+        if (hash != nullptr) hash->Add(data, received);
         DWORD written = 0;
-        if (writeFailsForTesting || !WriteFile(file, fetch.Block(), received, &written, nullptr) ||
-            written != received) {
+        if (writeFailsForTesting || !WriteFile(file, data, received, &written, nullptr) || written != received) {
             return -1;
         }
         total += received;
         progress.Show(total);
+        block = 1 - block;
     }
 }
 
@@ -147,7 +151,7 @@ int DownloadFile(InstallerForm& form, const std::string& url, const std::string&
     if (announced > kDownloadByteLimit) return kDownloadIncomplete;
     // A file of another length than listed is not the one listed.
     if (expected != nullptr && announced >= 0 && announced != expected->size) return kDownloadDamaged;
-    fetch.AllocateBlock(announced >= 0 && announced <= kSmallBlockSize ? kSmallBlockSize : kLargeBlockSize);
+    fetch.AllocateBlocks(announced >= 0 && announced <= kSmallBlockSize ? kSmallBlockSize : kLargeBlockSize);
 
     // In the target's own folder, so that the final move never crosses volumes.
     PartialFile partial(localPath);

@@ -39,11 +39,11 @@ std::atomic<DWORD> gTransferTimeoutMs{kTransferTimeoutMs};
 
 // With IRF_NO_WAIT, a read that went pending completes without filling the
 // block ("If IRF_NO_WAIT is used, buffer is not changed", as WinINet behaves
-// on Windows), and the next read returns the data: which is why Read reads
+// on Windows), and the next read returns the data: which is why EndRead reads
 // again after each completion. Without it, the completion would fill the
 // block and the read again would lose those bytes.
 constexpr DWORD kReadFlags = IRF_ASYNC | IRF_NO_WAIT;
-static_assert((kReadFlags & IRF_NO_WAIT) != 0, "Read reads again after a completion: the completion must not fill the block");
+static_assert((kReadFlags & IRF_NO_WAIT) != 0, "EndRead reads again after a completion: the completion must not fill the block");
 // Always from the server, and never into the cache.
 // A site that moves itself from HTTP up to HTTPS is followed (WinINet on
 // Windows may stop at such a redirect otherwise); the way back down is never
@@ -73,7 +73,7 @@ struct Transfer {
     // A read given up while WinINet may still fill the block: the callback
     // frees the transfer when this handle has closed.
     HINTERNET abandoned = nullptr;
-    std::unique_ptr<char[]> block;
+    std::unique_ptr<char[]> blocks[2];
     DWORD blockSize = 0;
     INTERNET_BUFFERSA buffers{};
 };
@@ -247,34 +247,48 @@ bool TimedFetch::EndedOverHttps() const {
     return IsHttpsUrl(url);
 }
 
-void TimedFetch::AllocateBlock(DWORD size) {
-    transfer_->block.reset(new char[size]);
+void TimedFetch::AllocateBlocks(DWORD size) {
+    for (auto& block : transfer_->blocks) block.reset(new char[size]);
     transfer_->blockSize = size;
 }
 
-Step TimedFetch::Read(DWORD& received) {
+void TimedFetch::BeginRead(int block) {
     Transfer& transfer = *transfer_;
-    for (;;) {
-        transfer.buffers = {};
-        transfer.buffers.dwStructSize = sizeof(transfer.buffers);
-        transfer.buffers.lpvBuffer = transfer.block.get();
-        transfer.buffers.dwBufferLength = transfer.blockSize;
-        ForgetEarlierCompletions();
-        if (InternetReadFileExA(request_.get(), &transfer.buffers, kReadFlags, transfer.id)) {
-            received = transfer.buffers.dwBufferLength;
-            return Step::Done;
-        }
-        if (GetLastError() != ERROR_IO_PENDING) return Step::Failed;
-        // Nothing there yet: WinINet reports when more has come.
-        readPending_ = true;
-        transfer.lastSignOfLife = GetTickCount();
-        if (!AwaitCompletion()) return Step::TimedOut;
-        readPending_ = false;
-        if (transfer.error != ERROR_SUCCESS) return Step::Failed;
+    readBlock_ = block;
+    transfer.buffers = {};
+    transfer.buffers.dwStructSize = sizeof(transfer.buffers);
+    transfer.buffers.lpvBuffer = transfer.blocks[block].get();
+    transfer.buffers.dwBufferLength = transfer.blockSize;
+    ForgetEarlierCompletions();
+    readEnded_ = true;
+    if (InternetReadFileExA(request_.get(), &transfer.buffers, kReadFlags, transfer.id)) {
+        readStep_ = Step::Done;
+        readBytes_ = transfer.buffers.dwBufferLength;
+        return;
     }
+    if (GetLastError() != ERROR_IO_PENDING) {
+        readStep_ = Step::Failed;
+        return;
+    }
+    // Nothing there yet: WinINet reports when more has come, meanwhile the
+    // caller takes the block before.
+    readEnded_ = false;
+    readPending_ = true;
+    transfer.lastSignOfLife = GetTickCount();
 }
 
-const char* TimedFetch::Block() const { return transfer_->block.get(); }
+Step TimedFetch::EndRead(DWORD& received) {
+    while (!readEnded_) {
+        if (!AwaitCompletion()) return Step::TimedOut;
+        readPending_ = false;
+        if (transfer_->error != ERROR_SUCCESS) return Step::Failed;
+        BeginRead(readBlock_);
+    }
+    received = readBytes_;
+    return readStep_;
+}
+
+const char* TimedFetch::Block(int block) const { return transfer_->blocks[block].get(); }
 
 void TimedFetch::ForgetEarlierCompletions() {
     ResetEvent(transfer_->completed.get());

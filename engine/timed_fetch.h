@@ -40,13 +40,18 @@ public:
     // (INTERNET_OPTION_URL of the request); false when WinINet cannot tell.
     bool EndedOverHttps() const;
 
-    void AllocateBlock(DWORD size);
-    // Reads what the site has sent so far into the block, waiting while it has
-    // sent nothing new; 0 bytes at the end of the body. WinINet reports the
-    // end of a body that was cut off (a connection closed early, a chunked
-    // body without its last chunk) as a clean end where it cannot tell.
-    Step Read(DWORD& received);
-    const char* Block() const;
+    // Two blocks of size each, read into in turn, so that the next read is
+    // under way while the caller takes the block before.
+    void AllocateBlocks(DWORD size);
+    // Starts reading what the site has sent so far into block (0 or 1): the
+    // only read under way.
+    void BeginRead(int block);
+    // Waits for the read begun last, while the site has sent nothing new: its
+    // byte count, 0 at the end of the body. WinINet reports the end of a body
+    // that was cut off (a connection closed early, a chunked body without its
+    // last chunk) as a clean end where it cannot tell.
+    Step EndRead(DWORD& received);
+    const char* Block(int block) const;
 
     void CloseRequest() { request_.reset(); }
 
@@ -61,6 +66,11 @@ private:
     UniqueInternetHandle session_;
     UniqueInternetHandle request_;  // after the session, so that it closes first
     bool readPending_ = false;
+    int readBlock_ = 0;
+    // A read that ended at once: its step and byte count.
+    bool readEnded_ = false;
+    Step readStep_ = Step::Done;
+    DWORD readBytes_ = 0;
 };
 
 // The request handle that a completed InternetOpenUrlA has made, from its

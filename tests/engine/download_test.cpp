@@ -257,7 +257,11 @@ TEST_F(DownloadFileTest, PartialFileOfAKilledFetchIsGoneAfterTheNextOne) {
 std::string FolderOfLength(const TempFolder& temp, size_t length) {
     std::string folder = temp.Path();
     while (folder.size() < length) {
-        const size_t segment = std::min<size_t>(200, length - folder.size() - 1);
+        // Each segment costs its separator too; one character left over
+        // could not be filled.
+        const size_t room = length - folder.size() - 1;
+        size_t segment = std::min<size_t>(200, room);
+        if (room - segment == 1) --segment;
         folder += "\\" + std::string(segment == 0 ? 1 : segment, 'd');
     }
     return folder;
