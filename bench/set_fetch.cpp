@@ -5,12 +5,12 @@
 // one engine::FetchSet, N at once (kFetchesInFlight unless given), taking the
 // results in the list's order, and prints "seconds=<s>
 // peak_working_set=<bytes> idle_working_set=<bytes> result=<OK|FAILED>".
+#include "bench/working_set.h"
 #include "engine/fetch_set.h"
 #include "runtime/exceptions.h"
 #include "tests/support/fake_form.h"
 
 #include <windows.h>
-#include <psapi.h>
 
 #include <algorithm>
 #include <chrono>
@@ -20,17 +20,6 @@
 #include <string>
 
 using namespace engine;
-
-namespace {
-
-size_t WorkingSet(bool peak) {
-    PROCESS_MEMORY_COUNTERS counters{};
-    counters.cb = sizeof counters;
-    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
-    return peak ? counters.PeakWorkingSetSize : counters.WorkingSetSize;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     if (argc != 4 && argc != 5) {

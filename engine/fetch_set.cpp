@@ -3,6 +3,7 @@
 #include "engine/folders.h"
 #include "engine/partial_file.h"
 #include "engine/timed_fetch.h"
+#include "runtime/exceptions.h"
 #include "runtime/file_system.h"
 
 #include <windows.h>
@@ -10,7 +11,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <exception>
 #include <optional>
 #include <string>
 #include <utility>
@@ -29,6 +29,9 @@ long long copyLimitForTesting = 0;
 // The copy limit stays that of 100000 reads of 10240 bytes.
 constexpr DWORD kSmallBlockSize = 64 * 1024;
 constexpr DWORD kLargeBlockSize = 1024 * 1024;
+
+// Each fetch under way has a connection of its own.
+static_assert(kFetchesInFlight <= static_cast<int>(kConnectionsPerServer));
 
 // A fetch that keeps finding its body there takes this many blocks in a row
 // before the others get their turn: a site that waits for them to be read
@@ -123,7 +126,7 @@ private:
     bool headShown_ = false;
     bool folderMissing_ = false;
     int result_ = kDownloadEmpty;
-    std::exception_ptr thrown_;
+    std::optional<runtime::EFCreateError> thrown_;
 };
 
 void FileFetch::Start(const FetchSession* session) {
@@ -136,8 +139,8 @@ void FileFetch::Start(const FetchSession* session) {
 }
 
 bool FileFetch::Advance(InstallerForm& form, bool shown) {
-    // What the fetch throws is the file's result, thrown when it is taken: in
-    // the files' order, as when they came one by one.
+    // A file that cannot be created is the file's result, thrown when it is
+    // taken: in the files' order, as when they came one by one.
     try {
         if (state_ == State::Opening) {
             const Step step = fetch_->EndOpen();
@@ -150,8 +153,8 @@ bool FileFetch::Advance(InstallerForm& form, bool shown) {
             if (state_ != State::Reading) return false;
         }
         if (state_ == State::Reading) return OnBody(form, shown);
-    } catch (...) {
-        thrown_ = std::current_exception();
+    } catch (const runtime::EFCreateError& error) {
+        thrown_ = error;
         Finish(kDownloadNotOpened);
     }
     return false;
@@ -267,7 +270,7 @@ void FileFetch::ShowProgress(InstallerForm& form) const {
 
 int FileFetch::Take(InstallerForm& form) {
     if (folderMissing_) CheckDirectory(form, runtime::ExtractDir(file_.localPath), true);
-    if (thrown_) std::rethrow_exception(thrown_);
+    if (thrown_) throw *thrown_;
     if (result_ >= 1) partial_->ReplaceTarget();
     partial_.reset();
     return result_;

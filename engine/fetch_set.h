@@ -48,9 +48,11 @@ public:
     bool HasNext() const;
     // Waits for the first file not yet taken, fetching the later ones
     // meanwhile, and gives its result as DownloadFile does: the target
-    // replaced for a result above 0, and what DownloadFile throws thrown here.
-    // The progress shown is this file's. A result below 1 or a throw ends
-    // the set: every later file is abandoned and HasNext is false.
+    // replaced for a result above 0, and the EFCreateError of a target that
+    // cannot be created or replaced thrown here, in the file's turn (any
+    // other fault at once). The progress shown is this file's. A result below
+    // 1 or a throw ends the set: every later file is abandoned and HasNext is
+    // false.
     int TakeNext();
 
 private:

@@ -63,6 +63,38 @@ int MostAnswersUnderWay(const TestSite& site) {
     return static_cast<int>(most);
 }
 
+// Files f01.bin, f02.bin... served by the site and queued in that order, each
+// checked against its size and hash, for the destination in temp.
+class SetOfFiles : public ::testing::Test {
+protected:
+    // Serves files 1..count with fault(file) as each one's directives and queues them.
+    template <typename Fault>
+    void ServeAndQueue(int count, Fault fault) {
+        for (int file = 1; file <= count; ++file) {
+            site.Put(Name(file), Body(file));
+            site.Fault(Name(file), fault(file));
+            listed.push_back(Listed(Body(file)));
+        }
+        for (int file = 1; file <= count; ++file) {
+            set.Queue({site.Url(Name(file)), temp / Name(file), &listed[file - 1], Name(file), file, count});
+        }
+    }
+    // The paths whose answers the site has ended, in the order it did.
+    std::vector<std::string> EndedAnswers() const {
+        std::vector<std::string> ended;
+        for (const TestSite::AnswerEvent& event : site.AnswerEvents()) {
+            if (!event.began) ended.push_back(event.path);
+        }
+        return ended;
+    }
+
+    TestSite site;
+    TempFolder temp;
+    FakeForm form;
+    std::vector<ListedFile> listed;  // before the set, which borrows them
+    FetchSet set{form};
+};
+
 struct SetCase {
     const char* name;
     std::map<int, std::string> faults;  // by file, from 1, instead of its delay
@@ -70,11 +102,8 @@ struct SetCase {
     int result;                         // that file's result
 };
 
-class FetchSetTest : public ::testing::TestWithParam<SetCase> {
+class FetchSetTest : public SetOfFiles, public ::testing::WithParamInterface<SetCase> {
 protected:
-    TestSite site;
-    TempFolder temp;
-    FakeForm form;
     ScopedHook timeout{SetTransferTimeoutForTesting, kLimitMs};
 };
 
@@ -83,45 +112,33 @@ protected:
 // ends the set on, and nothing of theirs is left beside them.
 TEST_P(FetchSetTest, ResultsComeInQueueOrderAndTheFirstFailureEndsTheSet) {
     const SetCase& row = GetParam();
-    std::vector<ListedFile> listed;
-    for (int file = 1; file <= kFiles; ++file) {
-        site.Put(Name(file), Body(file));
+    for (int file = 1; file <= kFiles; ++file) WriteFileBytes(temp / Name(file), "old " + Name(file));
+    ServeAndQueue(kFiles, [&](int file) {
         const auto fault = row.faults.find(file);
-        site.Fault(Name(file), fault != row.faults.end() ? fault->second : Delay(file));
-        listed.push_back(Listed(Body(file)));
-        WriteFileBytes(temp / Name(file), "old " + Name(file));
-    }
-    {
-        FetchSet set(form);
-        for (int file = 1; file <= kFiles; ++file) {
-            set.Queue({site.Url(Name(file)), temp / Name(file), &listed[file - 1], Name(file), file, kFiles});
+        return fault != row.faults.end() ? fault->second : Delay(file);
+    });
+    const DWORD start = GetTickCount();
+    for (int file = 1; file <= kFiles; ++file) {
+        SCOPED_TRACE(Name(file));
+        ASSERT_TRUE(set.HasNext());
+        const int result = set.TakeNext();
+        const DWORD took = GetTickCount() - start;
+        if (file != row.endsAt) {
+            EXPECT_EQ(result, static_cast<int>(Body(file).size()));
+            continue;
         }
-        const DWORD start = GetTickCount();
-        for (int file = 1; file <= kFiles; ++file) {
-            SCOPED_TRACE(Name(file));
-            ASSERT_TRUE(set.HasNext());
-            const int result = set.TakeNext();
-            const DWORD took = GetTickCount() - start;
-            if (file != row.endsAt) {
-                EXPECT_EQ(result, static_cast<int>(Body(file).size()));
-                continue;
+        EXPECT_EQ(result, row.result);
+        EXPECT_FALSE(set.HasNext()) << "the failure ends the set";
+        if (row.faults.at(file) == "stall head") {
+            EXPECT_GE(took + 50, static_cast<DWORD>(kLimitMs)) << "the stalled file waited for the limit";
+            // Every later file was asked for and answered meanwhile.
+            const std::vector<std::string> answered = EndedAnswers();
+            for (int later = file + 1; later <= kFiles; ++later) {
+                EXPECT_NE(std::find(answered.begin(), answered.end(), "/" + Name(later)), answered.end())
+                    << Name(later) << " had not come";
             }
-            EXPECT_EQ(result, row.result);
-            EXPECT_FALSE(set.HasNext()) << "the failure ends the set";
-            if (row.result == kDownloadNotOpened && row.faults.at(file) == "stall head") {
-                EXPECT_GE(took + 50, static_cast<DWORD>(kLimitMs)) << "the stalled file waited for the limit";
-                // Every later file was asked for and answered meanwhile.
-                std::vector<std::string> answered;
-                for (const TestSite::AnswerEvent& event : site.AnswerEvents()) {
-                    if (!event.began) answered.push_back(event.path);
-                }
-                for (int later = file + 1; later <= kFiles; ++later) {
-                    EXPECT_NE(std::find(answered.begin(), answered.end(), "/" + Name(later)), answered.end())
-                        << Name(later) << " had not come";
-                }
-            }
-            break;
         }
+        break;
     }
     for (int file = 1; file <= kFiles; ++file) {
         SCOPED_TRACE(Name(file));
@@ -145,39 +162,21 @@ INSTANTIATE_TEST_SUITE_P(
                       SetCase{"StalledBodyOfFile5", {{5, "stall body 1000"}}, 5, kDownloadIncomplete}),
     [](const ::testing::TestParamInfo<SetCase>& info) { return std::string(info.param.name); });
 
-TEST(FetchSetOrder, LaterFilesFinishFirstAtTheSite) {
+TEST_F(SetOfFiles, LaterFilesFinishFirstAtTheSite) {
     // The table's premise: the site answers later files of a window first.
-    TestSite site;
-    TempFolder temp;
-    FakeForm form;
-    FetchSet set(form);
-    for (int file = 1; file <= 6; ++file) {
-        site.Put(Name(file), Body(file));
-        site.Fault(Name(file), Delay(file));
-        set.Queue({site.Url(Name(file)), temp / Name(file), nullptr, Name(file), file, 0});
-    }
+    ServeAndQueue(6, Delay);
     while (set.HasNext()) EXPECT_GT(set.TakeNext(), 0);
-    std::vector<std::string> ended;
-    for (const TestSite::AnswerEvent& event : site.AnswerEvents()) {
-        if (!event.began) ended.push_back(event.path);
-    }
+    const std::vector<std::string> ended = EndedAnswers();
     ASSERT_EQ(ended.size(), 6u);
     EXPECT_EQ(ended.front(), "/" + Name(6));
     EXPECT_EQ(ended.back(), "/" + Name(1));
 }
 
-TEST(FetchSetOrder, WhatAFetchThrowsIsThrownInItsTurn) {
+TEST_F(SetOfFiles, WhatAFetchThrowsIsThrownInItsTurn) {
     // A target that cannot be written throws when its file is taken, after
     // the files before it, as when they came one by one.
-    TestSite site;
-    TempFolder temp;
-    FakeForm form;
-    FetchSet set(form);
-    for (int file = 1; file <= 4; ++file) {
-        site.Put(Name(file), Body(file));
-        set.Queue({site.Url(Name(file)), temp / Name(file), nullptr, Name(file), file, 0});
-    }
     ASSERT_TRUE(CreateDirectoryA((temp / Name(3)).c_str(), nullptr));
+    ServeAndQueue(4, [](int) { return std::string(); });
     EXPECT_GT(set.TakeNext(), 0);
     EXPECT_GT(set.TakeNext(), 0);
     EXPECT_THROW(set.TakeNext(), runtime::EFCreateError);
@@ -186,17 +185,9 @@ TEST(FetchSetOrder, WhatAFetchThrowsIsThrownInItsTurn) {
     EXPECT_FALSE(FileExists(PartialPathFor(temp / Name(4))));
 }
 
-TEST(FetchSetProgress, ShowsTheFileThatIsTakenInItsPlace) {
-    TestSite site;
-    TempFolder temp;
-    FakeForm form;
-    FetchSet set(form);
-    for (int file = 1; file <= 3; ++file) {
-        site.Put(Name(file), Body(file));
-        // The third comes before the others are taken.
-        site.Fault(Name(file), file == 3 ? "" : "delay 0.2");
-        set.Queue({site.Url(Name(file)), temp / Name(file), nullptr, Name(file), file, 3});
-    }
+TEST_F(SetOfFiles, ShowsTheProgressOfTheFileTakenInItsPlace) {
+    // The third comes before the others are taken.
+    ServeAndQueue(3, [](int file) { return std::string(file == 3 ? "" : "delay 0.2"); });
     for (int file = 1; file <= 3; ++file) {
         form.progress.clear();
         EXPECT_GT(set.TakeNext(), 0);
