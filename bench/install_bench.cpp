@@ -2,13 +2,13 @@
 //   install_bench SITE_HOST DEST PRODUCT [--no-progress] [https]
 // (https: as an installer built for an HTTPS site)
 // prints "seconds=<s> put_in_place_seconds=<s> peak_working_set=<bytes> idle_working_set=<bytes> result=<OK|FAILED>".
-#include "runtime/exceptions.h"
+#include "bench/working_set.h"
 #include "engine/fetch_status.h"
 #include "engine/install_run.h"
+#include "runtime/exceptions.h"
 #include "tests/support/fake_form.h"
 
 #include <windows.h>
-#include <psapi.h>
 
 #include <chrono>
 #include <cstdio>
@@ -20,13 +20,6 @@ using namespace runtime;
 using namespace engine;
 
 namespace {
-
-size_t WorkingSet(bool peak) {
-    PROCESS_MEMORY_COUNTERS counters{};
-    counters.cb = sizeof counters;
-    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
-    return peak ? counters.PeakWorkingSetSize : counters.WorkingSetSize;
-}
 
 class BenchForm : public FakeForm {
 public:

@@ -3,6 +3,7 @@
 #include "engine/activity_log.h"
 #include "engine/cng.h"
 #include "engine/download.h"
+#include "engine/fetch_set.h"
 #include "engine/file_hashes.h"
 #include "engine/manifest.h"
 #include "engine/messages.h"
@@ -60,21 +61,24 @@ std::string UrlOf(const RunSite& site, const std::string& relative) {
 
 std::string LocalPathOf(const RunSite& site, const std::string& relative) { return site.dest + "\\" + relative; }
 
-// Fetches one file of the site to its temporary name beside target, checked
-// against listed when there is a line for it, and logs the result under its
-// place in the destination; false when it failed. index and count: its place
-// in the list, for the progress shown meanwhile (count 0 for the manifest).
-bool FetchLogged(InstallerForm& form, const RunSite& site, const std::string& relative,
-                 const ListedFile* listed = nullptr, int index = 0, int count = 0) {
-    const std::string localPath = LocalPathOf(site, relative);
-    FetchingFile fetching(relative, index, count);
-    const int result = DownloadFile(form, UrlOf(site, relative), localPath, listed, Placement::KeepStaged);
+// Logs how the fetch of the file at localPath ended, with DownloadFile's
+// result; false when it failed.
+bool LogFetched(InstallerForm& form, int result, const std::string& localPath) {
     if (result < 1) {
         LogMessage(form, (result == kDownloadDamaged ? messages::kFileDamaged : kFetchFailed) + localPath);
         return false;
     }
     LogMessage(form, localPath);
     return true;
+}
+
+// Fetches one file of the site, unchecked, to its temporary name beside its
+// place in the destination, and logs the result there; false when it failed.
+bool FetchLogged(InstallerForm& form, const RunSite& site, const std::string& relative) {
+    const std::string localPath = LocalPathOf(site, relative);
+    FetchingFile fetching(relative, 0, 0);
+    return LogFetched(form, DownloadFile(form, UrlOf(site, relative), localPath, nullptr, Placement::KeepStaged),
+                      localPath);
 }
 
 // The manifest may list itself; it is fetched first, on its own.
@@ -109,20 +113,28 @@ std::vector<PlannedEntry> PlanEntries(const RunSite& site, const TStringList& en
     return plan;
 }
 
-// Fetches the planned files in order, letting the window repaint after each;
-// false at the first that fails or that the manifest may not ask for. count:
-// how many files the manifest lists, for the progress.
+// Fetches the planned files, several at a time, and logs them in order,
+// letting the window repaint after each; false at the first that fails or
+// that the manifest may not ask for. count: how many files the manifest
+// lists, for the progress.
 bool FetchEntries(InstallerForm& form, const RunSite& site, const std::vector<PlannedEntry>& plan, int count) {
+    FetchSet fetches(form);
     int index = 0;
     for (const PlannedEntry& planned : plan) {
         ++index;
+        if (planned.kind != PlannedEntry::Fetch) continue;
+        fetches.Queue({UrlOf(site, *planned.entry), LocalPathOf(site, *planned.entry), planned.listed, *planned.entry,
+                       index, count, Placement::KeepStaged});
+    }
+    for (const PlannedEntry& planned : plan) {
         if (planned.kind == PlannedEntry::Refused) {
             LogMessage(form, messages::kEntryRefused + *planned.entry);
             return false;
         }
+        const std::string localPath = LocalPathOf(site, *planned.entry);
         if (planned.kind == PlannedEntry::Unchanged) {
-            LogMessage(form, messages::kUnchanged + LocalPathOf(site, *planned.entry));
-        } else if (!FetchLogged(form, site, *planned.entry, planned.listed, index, count)) {
+            LogMessage(form, messages::kUnchanged + localPath);
+        } else if (!LogFetched(form, fetches.TakeNext(), localPath)) {
             return false;
         }
         form.ProcessMessages();

@@ -14,7 +14,8 @@ namespace engine {
 // a blocked synchronous call cannot be woken from outside. So the session is
 // asynchronous: each step that has to wait for the site returns
 // ERROR_IO_PENDING, a WinINet thread reports its end through the status
-// callback, and the fetching thread waits for that report with the limit.
+// callback, and the fetching thread looks at its steps whenever the one
+// completion event is set, or when the first of their limits is up.
 //
 // Who owns what:
 // - A Transfer is what the callback and the fetching thread share for one
@@ -22,12 +23,15 @@ namespace engine {
 //   gTransfersLock; the callback finds it by its number (the context value
 //   WinINet passes back) and only while it is listed, so a callback that
 //   comes after the fetch has ended finds nothing instead of freed memory.
-// - While a read is pending, WinINet may write into the transfer's block at
-//   any moment. A fetch that ends then (given up at the time limit) does not
-//   free the transfer: it marks it abandoned with its request handle and lets
-//   go of it; the callback frees it at INTERNET_STATUS_HANDLE_CLOSING of that
-//   handle, the last callback WinINet makes for it, after which nothing
-//   writes into the block.
+// - While a read is pending, WinINet may write into the transfer's blocks at
+//   any moment. A fetch that ends then (given up at the time limit, or
+//   abandoned with the rest of a set) does not free the transfer: it marks it
+//   abandoned with its request handle and lets go of it; the callback frees
+//   it at INTERNET_STATUS_HANDLE_CLOSING of that handle, the last callback
+//   WinINet makes for it, after which nothing writes into the blocks.
+// - The completion event is shared by every fetch and never closed: a
+//   callback for a fetch long gone may still set it, which only makes the
+//   fetching thread look once more.
 // - The lock is never held while calling WinINet: WinINet may run the
 //   callback on the calling thread before the call returns (closing a handle
 //   reports HANDLE_CLOSING), the callback takes the lock, and an SRW lock is
@@ -39,11 +43,11 @@ std::atomic<DWORD> gTransferTimeoutMs{kTransferTimeoutMs};
 
 // With IRF_NO_WAIT, a read that went pending completes without filling the
 // block ("If IRF_NO_WAIT is used, buffer is not changed", as WinINet behaves
-// on Windows), and the next read returns the data: which is why Read reads
+// on Windows), and the next read returns the data: which is why EndRead reads
 // again after each completion. Without it, the completion would fill the
 // block and the read again would lose those bytes.
 constexpr DWORD kReadFlags = IRF_ASYNC | IRF_NO_WAIT;
-static_assert((kReadFlags & IRF_NO_WAIT) != 0, "Read reads again after a completion: the completion must not fill the block");
+static_assert((kReadFlags & IRF_NO_WAIT) != 0, "EndRead reads again after a completion: the completion must not fill the block");
 // Always from the server, and never into the cache.
 // A site that moves itself from HTTP up to HTTPS is followed (WinINet on
 // Windows may stop at such a redirect otherwise); the way back down is never
@@ -57,6 +61,9 @@ static_assert(kOpenUrlFlags == 0x8C004000);
 // The WinINet error of the last open that failed, for tests.
 std::atomic<DWORD> gLastOpenError{ERROR_SUCCESS};
 
+// Made once by the fetching thread before any callback can run; never closed.
+std::atomic<HANDLE> gCompletionEvent{nullptr};
+
 bool IsHttpsUrl(const char* url) { return _strnicmp(url, "https:", 6) == 0; }
 
 }  // namespace
@@ -64,7 +71,7 @@ bool IsHttpsUrl(const char* url) { return _strnicmp(url, "https:", 6) == 0; }
 struct Transfer {
     DWORD_PTR id = 0;
     Transfer* next = nullptr;                 // in the list of transfers
-    runtime::UniqueEventHandle completed;     // auto-reset, set at each INTERNET_STATUS_REQUEST_COMPLETE
+    std::atomic<bool> ended{false};           // set at each INTERNET_STATUS_REQUEST_COMPLETE
     std::atomic<DWORD> lastSignOfLife{0};     // GetTickCount() when the site last answered
     std::atomic<DWORD_PTR> result{0};         // of the step that completed last
     std::atomic<DWORD> error{ERROR_SUCCESS};  // of the step that completed last
@@ -73,7 +80,7 @@ struct Transfer {
     // A read given up while WinINet may still fill the block: the callback
     // frees the transfer when this handle has closed.
     HINTERNET abandoned = nullptr;
-    std::unique_ptr<char[]> block;
+    std::unique_ptr<char[]> blocks[2];
     DWORD blockSize = 0;
     INTERNET_BUFFERSA buffers{};
 };
@@ -150,7 +157,8 @@ void CALLBACK OnInternetStatus(HINTERNET handle, DWORD_PTR context, DWORD status
             transfer->error = outcome->dwError;
         }
         transfer->lastSignOfLife = GetTickCount();
-        SetEvent(transfer->completed.get());
+        transfer->ended = true;
+        SetEvent(gCompletionEvent.load());
         break;
     case INTERNET_STATUS_HANDLE_CLOSING:
         // The last callback for the handle: nothing writes into the block after it.
@@ -179,15 +187,31 @@ HINTERNET RequestOfCompletedOpen(DWORD_PTR result, DWORD error, HINTERNET create
     return reinterpret_cast<HINTERNET>(result);
 }
 
-TimedFetch::TimedFetch(InstallerForm& form) : form_(form), transfer_(new Transfer) {
-    transfer_->completed.reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+HANDLE CompletionEvent() {
+    if (gCompletionEvent.load() == nullptr) gCompletionEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    return gCompletionEvent.load();
+}
+
+FetchSession::FetchSession() {
+    if (CompletionEvent() == nullptr) return;
+    // For the process, as WinINet keeps it; HTTP/1.0 servers alike.
+    DWORD connections = kConnectionsPerServer;
+    InternetSetOptionA(nullptr, INTERNET_OPTION_MAX_CONNS_PER_SERVER, &connections, sizeof connections);
+    InternetSetOptionA(nullptr, INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER, &connections, sizeof connections);
+    UniqueInternetHandle session(InternetOpenA("", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, INTERNET_FLAG_ASYNC));
+    if (!session) return;
+    if (InternetSetStatusCallbackA(session.get(), OnInternetStatus) == INTERNET_INVALID_STATUS_CALLBACK) return;
+    session_ = std::move(session);
+}
+
+TimedFetch::TimedFetch(const FetchSession& session) : transfer_(new Transfer), session_(session) {
     TransfersLock lock;
     List(*transfer_);
 }
 
 TimedFetch::~TimedFetch() {
     if (readPending_) {
-        // WinINet may still write into the block: the callback frees the
+        // WinINet may still write into the blocks: the callback frees the
         // transfer once the request handle has closed.
         {
             TransfersLock lock;
@@ -195,47 +219,61 @@ TimedFetch::~TimedFetch() {
         }
         transfer_.release();
         request_.reset();
-        session_.reset();
         return;
     }
+    {
+        TransfersLock lock;
+        Unlist(*transfer_);
+    }
+    // An open still under way writes into nothing of ours; the request it
+    // has made, if WinINet has said so, is ours to close (the session closes
+    // one that it has not announced yet).
+    if (openPending_) request_.reset(transfer_->created.exchange(nullptr));
     request_.reset();
-    session_.reset();
-    TransfersLock lock;
-    Unlist(*transfer_);
 }
 
-bool TimedFetch::OpenSession() {
-    if (!transfer_->completed) return false;
-    session_.reset(InternetOpenA("", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, INTERNET_FLAG_ASYNC));
-    if (!session_) return false;
-    return InternetSetStatusCallbackA(session_.get(), OnInternetStatus) != INTERNET_INVALID_STATUS_CALLBACK;
-}
-
-Step TimedFetch::OpenUrl(const std::string& url) {
+void TimedFetch::BeginOpen(const std::string& url) {
     Transfer& transfer = *transfer_;
     ForgetEarlierCompletions();
     transfer.overHttps = IsHttpsUrl(url.c_str());
     transfer.lastSignOfLife = GetTickCount();
     gLastOpenError = ERROR_SUCCESS;
+    stepEnded_ = true;
     HINTERNET opened = InternetOpenUrlA(session_.get(), url.c_str(), nullptr, 0, kOpenUrlFlags, transfer.id);
+    if (opened != nullptr) {
+        request_.reset(opened);
+        endedStep_ = Step::Done;
+        return;
+    }
+    const DWORD error = GetLastError();
+    if (error != ERROR_IO_PENDING) {
+        gLastOpenError = error;
+        endedStep_ = Step::Failed;
+        return;
+    }
+    stepEnded_ = false;
+    openPending_ = true;
+}
+
+Step TimedFetch::EndOpen() {
+    if (stepEnded_) return endedStep_;
+    const Step step = Poll();
+    if (step == Step::Pending) return step;
+    Transfer& transfer = *transfer_;
+    openPending_ = false;
+    stepEnded_ = true;
+    HINTERNET created = transfer.created.exchange(nullptr);
+    HINTERNET opened = step == Step::Done ? RequestOfCompletedOpen(transfer.result, transfer.error, created) : nullptr;
     if (opened == nullptr) {
-        const DWORD error = GetLastError();
-        if (error != ERROR_IO_PENDING) {
-            gLastOpenError = error;
-            return Step::Failed;
-        }
-        const bool completed = AwaitCompletion();
-        HINTERNET created = transfer.created.exchange(nullptr);
-        opened = completed ? RequestOfCompletedOpen(transfer.result, transfer.error, created) : nullptr;
-        if (opened == nullptr) {
-            // A request that WinINet made but did not finish is ours to close.
-            request_.reset(created);
-            gLastOpenError = completed ? transfer.error.load() : static_cast<DWORD>(ERROR_INTERNET_TIMEOUT);
-            return completed ? Step::Failed : Step::TimedOut;
-        }
+        // A request that WinINet made but did not finish is ours to close.
+        request_.reset(created);
+        gLastOpenError = step == Step::Done ? transfer.error.load() : static_cast<DWORD>(ERROR_INTERNET_TIMEOUT);
+        endedStep_ = step == Step::Done ? Step::Failed : Step::TimedOut;
+        return endedStep_;
     }
     request_.reset(opened);
-    return Step::Done;
+    endedStep_ = Step::Done;
+    return endedStep_;
 }
 
 bool TimedFetch::WentOverHttps() const { return transfer_->overHttps; }
@@ -247,53 +285,72 @@ bool TimedFetch::EndedOverHttps() const {
     return IsHttpsUrl(url);
 }
 
-void TimedFetch::AllocateBlock(DWORD size) {
-    transfer_->block.reset(new char[size]);
+void TimedFetch::AllocateBlocks(DWORD size) {
+    for (auto& block : transfer_->blocks) block.reset(new char[size]);
     transfer_->blockSize = size;
 }
 
-Step TimedFetch::Read(DWORD& received) {
+void TimedFetch::BeginRead(int block) {
     Transfer& transfer = *transfer_;
-    for (;;) {
-        transfer.buffers = {};
-        transfer.buffers.dwStructSize = sizeof(transfer.buffers);
-        transfer.buffers.lpvBuffer = transfer.block.get();
-        transfer.buffers.dwBufferLength = transfer.blockSize;
-        ForgetEarlierCompletions();
-        if (InternetReadFileExA(request_.get(), &transfer.buffers, kReadFlags, transfer.id)) {
-            received = transfer.buffers.dwBufferLength;
-            return Step::Done;
-        }
-        if (GetLastError() != ERROR_IO_PENDING) return Step::Failed;
-        // Nothing there yet: WinINet reports when more has come.
-        readPending_ = true;
-        transfer.lastSignOfLife = GetTickCount();
-        if (!AwaitCompletion()) return Step::TimedOut;
-        readPending_ = false;
-        if (transfer.error != ERROR_SUCCESS) return Step::Failed;
+    readBlock_ = block;
+    transfer.buffers = {};
+    transfer.buffers.dwStructSize = sizeof(transfer.buffers);
+    transfer.buffers.lpvBuffer = transfer.blocks[block].get();
+    transfer.buffers.dwBufferLength = transfer.blockSize;
+    ForgetEarlierCompletions();
+    stepEnded_ = true;
+    if (InternetReadFileExA(request_.get(), &transfer.buffers, kReadFlags, transfer.id)) {
+        endedStep_ = Step::Done;
+        readBytes_ = transfer.buffers.dwBufferLength;
+        return;
     }
+    if (GetLastError() != ERROR_IO_PENDING) {
+        endedStep_ = Step::Failed;
+        return;
+    }
+    // Nothing there yet: WinINet reports when more has come, meanwhile the
+    // caller takes the block before.
+    stepEnded_ = false;
+    readPending_ = true;
+    transfer.lastSignOfLife = GetTickCount();
 }
 
-const char* TimedFetch::Block() const { return transfer_->block.get(); }
+Step TimedFetch::EndRead(DWORD& received) {
+    while (!stepEnded_) {
+        const Step step = Poll();
+        if (step != Step::Done) return step;
+        readPending_ = false;
+        if (transfer_->error != ERROR_SUCCESS) {
+            stepEnded_ = true;
+            endedStep_ = Step::Failed;
+            break;
+        }
+        BeginRead(readBlock_);
+    }
+    received = readBytes_;
+    return endedStep_;
+}
+
+const char* TimedFetch::Block(int block) const { return transfer_->blocks[block].get(); }
 
 void TimedFetch::ForgetEarlierCompletions() {
-    ResetEvent(transfer_->completed.get());
+    transfer_->ended = false;
     transfer_->result = 0;
     transfer_->error = ERROR_SUCCESS;
 }
 
-bool TimedFetch::AwaitCompletion() {
+Step TimedFetch::Poll() const {
+    // A step that has ended counts, however long it has waited to be looked at.
+    if (transfer_->ended.load()) return Step::Done;
+    return TimeLeftMs() == 0 ? Step::TimedOut : Step::Pending;
+}
+
+DWORD TimedFetch::TimeLeftMs() const {
     const DWORD limit = gTransferTimeoutMs;
-    for (;;) {
-        // Unsigned differences stay right across the tick count's wrap.
-        const DWORD silent = GetTickCount() - transfer_->lastSignOfLife.load();
-        if (static_cast<LONG>(silent) >= static_cast<LONG>(limit)) return false;
-        const DWORD wait = static_cast<LONG>(silent) < 0 ? limit : limit - silent;
-        // On the UI thread: the window must not stop answering for the
-        // length of a slow file (a window that has not looked at its
-        // messages for 5 s is shown as not responding).
-        if (form_.WaitAnswering(transfer_->completed.get(), wait)) return true;
-    }
+    // Unsigned differences stay right across the tick count's wrap.
+    const DWORD silent = GetTickCount() - transfer_->lastSignOfLife.load();
+    if (static_cast<LONG>(silent) < 0) return limit;
+    return silent >= limit ? 0 : limit - silent;
 }
 
 }  // namespace engine

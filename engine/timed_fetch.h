@@ -1,10 +1,10 @@
-// One HTTP fetch over an asynchronous WinINet session, driven as a synchronous
-// one with a time limit: each step returns when it is done, has failed, or the
-// site has been silent for the whole limit. The only code of the program that
-// a second thread (WinINet's) runs.
+// One HTTP fetch over an asynchronous WinINet session, taken step by step
+// without blocking: each step ends at once or stays under way until WinINet
+// reports its end, which sets CompletionEvent(); a step on which the site has
+// been silent for the whole limit has timed out. The only code of the program
+// that a second thread (WinINet's) runs.
 #pragma once
 
-#include "engine/installer_form.h"
 #include "engine/internet_handle.h"
 
 #include <windows.h>
@@ -15,23 +15,47 @@
 
 namespace engine {
 
-enum class Step { Done, Failed, TimedOut };
+enum class Step { Done, Pending, Failed, TimedOut };
+
+// The asynchronous session that fetches share, each with its own connection,
+// up to kConnectionsPerServer to one server. False when it cannot be had.
+class FetchSession {
+public:
+    FetchSession();
+    FetchSession(const FetchSession&) = delete;
+    FetchSession& operator=(const FetchSession&) = delete;
+
+    explicit operator bool() const { return static_cast<bool>(session_); }
+    HINTERNET get() const { return session_.get(); }
+
+private:
+    UniqueInternetHandle session_;
+};
+
+// The connections that the process opens to one server at most (WinINet's
+// own limit, raised for the process to the fetches that a set keeps under
+// way).
+constexpr DWORD kConnectionsPerServer = 6;
+
+// Set whenever a step of any fetch has ended (an auto-reset event that lives
+// as long as the process); nullptr when it cannot be made.
+HANDLE CompletionEvent();
 
 struct Transfer;
 
 class TimedFetch {
 public:
-    // Waits through form, which goes on answering meanwhile.
-    explicit TimedFetch(InstallerForm& form);
+    // Fetches over session, which is borrowed and outlives the fetch.
+    explicit TimedFetch(const FetchSession& session);
     TimedFetch(const TimedFetch&) = delete;
     TimedFetch& operator=(const TimedFetch&) = delete;
     // Leaves a transfer that WinINet may still write into to the callback.
     ~TimedFetch();
 
-    // Opens the asynchronous session; false when it cannot be had.
-    bool OpenSession();
-    // Connects, sends the request and receives the response head.
-    Step OpenUrl(const std::string& url);
+    // Starts connecting, sending the request and receiving the response
+    // head; then EndOpen until it is no longer Pending.
+    void BeginOpen(const std::string& url);
+    Step EndOpen();
     HINTERNET Request() const { return request_.get(); }
     // Whether the fetch has been over HTTPS: its own URL, or one that a
     // redirect took it to.
@@ -40,27 +64,40 @@ public:
     // (INTERNET_OPTION_URL of the request); false when WinINet cannot tell.
     bool EndedOverHttps() const;
 
-    void AllocateBlock(DWORD size);
-    // Reads what the site has sent so far into the block, waiting while it has
-    // sent nothing new; 0 bytes at the end of the body. WinINet reports the
-    // end of a body that was cut off (a connection closed early, a chunked
-    // body without its last chunk) as a clean end where it cannot tell.
-    Step Read(DWORD& received);
-    const char* Block() const;
+    // Two blocks of size each, read into in turn, so that the next read is
+    // under way while the caller takes the block before.
+    void AllocateBlocks(DWORD size);
+    // Starts reading what the site has sent so far into block (0 or 1): the
+    // only read under way. Then EndRead until it is no longer Pending: the
+    // byte count, 0 at the end of the body. WinINet reports the end of a body
+    // that was cut off (a connection closed early, a chunked body without its
+    // last chunk) as a clean end where it cannot tell.
+    void BeginRead(int block);
+    Step EndRead(DWORD& received);
+    const char* Block(int block) const;
+
+    // How long the step under way may still wait for the site.
+    DWORD TimeLeftMs() const;
 
     void CloseRequest() { request_.reset(); }
 
 private:
-    bool AwaitCompletion();
+    // Whether the step under way has ended; TimedOut past the limit.
+    Step Poll() const;
     // Forgets what an earlier step left: its result, and a completion that
-    // nobody waited for.
+    // nobody looked at.
     void ForgetEarlierCompletions();
 
-    InstallerForm& form_;  // borrowed
     std::unique_ptr<Transfer> transfer_;
-    UniqueInternetHandle session_;
-    UniqueInternetHandle request_;  // after the session, so that it closes first
+    const FetchSession& session_;  // borrowed
+    UniqueInternetHandle request_;
+    bool openPending_ = false;
     bool readPending_ = false;
+    int readBlock_ = 0;
+    // A step that ended at once: how, and a read's byte count.
+    bool stepEnded_ = false;
+    Step endedStep_ = Step::Done;
+    DWORD readBytes_ = 0;
 };
 
 // The request handle that a completed InternetOpenUrlA has made, from its

@@ -100,21 +100,28 @@ TEST_P(HttpsDownloadTest, FetchesOnlyWhatWinINetTrustsAndNeverComesDown) {
 INSTANTIATE_TEST_SUITE_P(Sites, HttpsDownloadTest, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Opens url with fetch, waiting for its steps as a fetch set does.
+Step OpenWaiting(TimedFetch& fetch, const std::string& url) {
+    fetch.BeginOpen(url);
+    Step step = fetch.EndOpen();
+    for (; step == Step::Pending; step = fetch.EndOpen()) WaitForSingleObject(CompletionEvent(), fetch.TimeLeftMs());
+    return step;
+}
+
 TEST_F(HttpsDownloadTest, WentOverHttpsAfterARedirectUp) {
     site.Put(kPath, "body");
     site.Tunnel("valid");
     site.Fault(kPath, "redirect 301 " + kHttpsUrl);
-    FakeForm form;
-    TimedFetch fetch(form);
-    ASSERT_TRUE(fetch.OpenSession());
-    ASSERT_EQ(fetch.OpenUrl(kHttpUrl), Step::Done);
+    FetchSession session;
+    ASSERT_TRUE(session);
+    TimedFetch fetch(session);
+    ASSERT_EQ(OpenWaiting(fetch, kHttpUrl), Step::Done);
     EXPECT_TRUE(fetch.WentOverHttps()) << "the redirect's URL was https://";
     EXPECT_TRUE(fetch.EndedOverHttps());
 
-    TimedFetch plain(form);
-    ASSERT_TRUE(plain.OpenSession());
+    TimedFetch plain(session);
     site.Fault(kPath, "");
-    ASSERT_EQ(plain.OpenUrl(kHttpUrl), Step::Done);
+    ASSERT_EQ(OpenWaiting(plain, kHttpUrl), Step::Done);
     EXPECT_FALSE(plain.WentOverHttps());
     EXPECT_FALSE(plain.EndedOverHttps());
 }

@@ -24,7 +24,9 @@ A stalled connection is closed by the server once the client has gone, or
 after a minute at most.
 A missing file answers 404.
 Every request path is appended to the request log, one a line, and the path
-with its headers ("\tName: value" each) to the log's name + ".headers".
+with its headers ("\tName: value" each) to the log's name + ".headers". The
+log's name + ".open" says when each answer began and ended: "+PATH" and
+"-PATH", in the order they did.
 The server also answers as an HTTP proxy (absolute request targets), so that a
 program built for the real site can be pointed at it through the proxy settings.
 As a proxy it also answers CONNECT, whatever the host asked for, with a tunnel
@@ -189,7 +191,20 @@ class SiteHandler(http.server.BaseHTTPRequestHandler):
                 except OSError:
                     break
 
+    def note_answer(self, change):
+        if not self.log_path:
+            return
+        with self.log_lock, open(self.log_path + ".open", "ab") as log:
+            log.write((b"+" if change > 0 else b"-") + self.path.encode("latin-1", "replace") + b"\n")
+
     def do_GET(self):
+        self.note_answer(1)
+        try:
+            self.answer_get()
+        finally:
+            self.note_answer(-1)
+
+    def answer_get(self):
         # The installer sends the URL byte for byte: keep those bytes.
         raw_path = self.path.split("?", 1)[0]
         if "://" in raw_path:

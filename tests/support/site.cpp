@@ -9,7 +9,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <stdexcept>
 
 namespace {
@@ -41,6 +40,7 @@ TestSite::TestSite()
                                               nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!log) throw std::runtime_error("cannot empty the request log " + requestLog_);
     DeleteFileA((requestLog_ + ".headers").c_str());
+    DeleteFileA((requestLog_ + ".open").c_str());
 }
 
 std::string TestSite::Host() const { return "www.127.0.0.1:" + port_; }
@@ -71,6 +71,17 @@ void TestSite::Tunnel(const std::string& server) const { WriteFileBytes(root_ + 
 
 std::vector<std::string> TestSite::Requests() const {
     return SplitLines(ReadFileBytes(requestLog_), "\n");
+}
+
+std::vector<TestSite::AnswerEvent> TestSite::AnswerEvents() const {
+    std::vector<AnswerEvent> events;
+    const std::string path = requestLog_ + ".open";
+    if (!runtime::FileExists(path)) return events;
+    for (const std::string& line : SplitLines(ReadFileBytes(path), "\n")) {
+        if (line.empty()) continue;
+        events.push_back({line[0] == '+', line.substr(1)});
+    }
+    return events;
 }
 
 std::vector<std::vector<std::string>> TestSite::RequestHeaders() const {

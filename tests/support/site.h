@@ -46,6 +46,12 @@ public:
     std::vector<std::string> Requests() const;
     // The headers of those requests, in the same order: "Name: value" each.
     std::vector<std::vector<std::string>> RequestHeaders() const;
+    // When the site began and ended each answer since construction, in order.
+    struct AnswerEvent {
+        bool began;        // false: ended
+        std::string path;  // as requested ("/Updates/...")
+    };
+    std::vector<AnswerEvent> AnswerEvents() const;
 
 private:
     std::string port_;
