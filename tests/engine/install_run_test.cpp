@@ -313,7 +313,7 @@ TEST_F(InstallRunTest, PressWhileARunIsInProgressIsIgnored) {
 
     RunInstall(form);
 
-    EXPECT_EQ(Fetched(), (Lines{"Resources/Pelmar.ini", "Pelmar.exe", "Pelmar.dll"}));
+    EXPECT_EQ(FetchedAfterTheManifest(), (Lines{"Resources/Pelmar.ini", "Pelmar.dll", "Pelmar.exe"}));
     EXPECT_EQ(form.Messages(), (Lines{kFetching, manifestLocal, dest + "\\Pelmar.exe",
                                       dest + "\\Pelmar.dll", kRunSucceeded}));
     EXPECT_EQ(form.closeCount, 1);
