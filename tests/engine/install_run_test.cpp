@@ -1,5 +1,7 @@
 #include "engine/install_run.h"
 
+#include "engine/download.h"
+
 #include "runtime/date_time.h"
 #include "runtime/exceptions.h"
 #include "runtime/file_system.h"
@@ -351,3 +353,58 @@ TEST_F(InstallRunTest, OpenDestinationOpensOnlyAnExistingFolder) {
 }
 
 }  // namespace
+
+// Twenty files whose answers come in another order than they are listed
+// (later ones first, in groups): the log names them in manifest order, and the
+// first failure in that order ends the run with nothing put in place.
+TEST(InstallRunManyFilesTest, FilesAreLoggedInManifestOrderAndTheFirstFailureEndsTheRun) {
+    ScopedHook shortLimit(engine::SetTransferTimeoutForTesting, 1500);
+    const struct {
+        const char* what;
+        int failing;             // the file that fails, from 1; 0: none
+        const char* directives;  // its fault
+    } cases[] = {
+        {"every file comes", 0, ""},
+        {"a 500 at file 7", 7, "status 500"},
+        {"file 3 says nothing", 3, "stall head"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TestSite site;
+        TempFolder temp;
+        const std::string dest = temp / "Pelmar";
+        FakeForm form;
+        form.destination = dest;
+        form.siteHost = site.Host();
+        form.runAfterInstall = false;
+        std::string manifest = "[UpdateFiles]\r\n";
+        for (int n = 1; n <= 20; ++n) {
+            const std::string entry = "file" + std::to_string(100 + n).substr(1) + ".txt";
+            manifest += entry + "\r\n";
+            site.PutProduct("Pelmar", {{entry, entry + " body"}});
+            const std::string path = TestSite::ProductPath("Pelmar", entry);
+            if (n == c.failing) {
+                site.Fault(path, c.directives);
+            } else {
+                site.Fault(path, "delay " + std::to_string((5 - n % 5) * 0.04));
+            }
+        }
+        site.PutProduct("Pelmar", {{"Resources\\Pelmar.ini", manifest}});
+
+        RunInstall(form);
+
+        Lines expected = {kFetching, dest + "\\Resources\\Pelmar.ini"};
+        const int logged = c.failing == 0 ? 20 : c.failing - 1;
+        for (int n = 1; n <= logged; ++n) expected.push_back(dest + "\\file" + std::to_string(100 + n).substr(1) + ".txt");
+        expected.push_back(c.failing == 0 ? std::string(kRunSucceeded)
+                                          : kFetchFailed + dest + "\\file" + std::to_string(100 + c.failing).substr(1) + ".txt");
+        EXPECT_EQ(form.Messages(), expected);
+        if (c.failing != 0) {
+            EXPECT_EQ(FilesBelow(dest), Lines{}) << "nothing put in place, nothing left beside";
+        }
+        if (c.failing == 3) {
+            // The other files went on meanwhile, each on a connection of its own.
+            EXPECT_EQ(site.Requests().size(), 21u);
+        }
+    }
+}
