@@ -59,9 +59,12 @@ void WriteJournal(const std::string& path, const std::string& text) {
 }
 
 // A move of putting in place or putting back; where tests stop a run.
-DWORD MoveStep(const std::string& from, const std::string& to) {
+// replace: whether a file at to is replaced (after the wait for a held one)
+// or the move fails with ERROR_ALREADY_EXISTS.
+DWORD MoveStep(const std::string& from, const std::string& to, bool replace = true) {
     if (gMovesBeforeStop > 0 && --gMovesBeforeStop == 0) StopAsIfKilledForTesting();
-    return MoveHeldFile(from, to);
+    if (replace) return MoveHeldFile(from, to);
+    return MoveFileExA(from.c_str(), to.c_str(), 0) ? static_cast<DWORD>(ERROR_SUCCESS) : GetLastError();
 }
 
 // Undoes a run on dest as its journal describes it, last record first;
@@ -175,8 +178,10 @@ void StagedUpdate::Begin() {
         }
         text += missing;
     }
-    for (const std::string& relative : targets_) {
-        text += (runtime::FileExists(dest_ + "\\" + relative) ? "F " : "N ") + relative + "\r\n";
+    existed_.assign(targets_.size(), '\0');
+    for (size_t i = 0; i < targets_.size(); ++i) {
+        existed_[i] = runtime::FileExists(dest_ + "\\" + targets_[i]);
+        text += (existed_[i] ? "F " : "N ") + targets_[i] + "\r\n";
     }
     WriteJournal(journal_ + kUndoSuffix, text);
     begun_ = true;
@@ -187,12 +192,18 @@ void StagedUpdate::PutInPlace() {
     std::string backedUp(targets_.size(), '\0');
     for (size_t i = 0; i < targets_.size(); ++i) {
         const std::string path = dest_ + "\\" + targets_[i];
-        // Tried rather than looked for first: on a product of many small
-        // files, each call to the file system counts.
-        DWORD code = MoveStep(path, BackupPathFor(path));
-        backedUp[i] = code == ERROR_SUCCESS;
-        if (code == ERROR_FILE_NOT_FOUND) code = ERROR_SUCCESS;
-        if (code == ERROR_SUCCESS) code = MoveStep(PartialPathFor(path), path);
+        const std::string partial = PartialPathFor(path);
+        // Each call to the file system counts on a product of many small
+        // files (under Wine each new name costs a search of its folder): a
+        // file that was not there goes in place at once, unless one has come
+        // since; an old one's move is tried rather than looked for first.
+        DWORD code = existed_[i] ? ERROR_ALREADY_EXISTS : MoveStep(partial, path, false);
+        if (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS) {
+            code = MoveStep(path, BackupPathFor(path));
+            backedUp[i] = code == ERROR_SUCCESS;
+            if (code == ERROR_FILE_NOT_FOUND) code = ERROR_SUCCESS;
+            if (code == ERROR_SUCCESS) code = MoveStep(partial, path);
+        }
         if (code != ERROR_SUCCESS) Abandon(path, code);
     }
     // From here on the new files stay, also after a kill.

@@ -69,6 +69,7 @@ private:
     std::string dest_;
     std::string journal_;
     std::vector<std::string> targets_;   // relative to dest
+    std::string existed_;                // per target: whether a file was there at Begin
     std::set<std::string> added_;            // the targets, as file names compare
     bool begun_ = false;
     bool inPlace_ = false;
