@@ -2,8 +2,8 @@
 // across a run that was killed half-way.
 #pragma once
 
-#include <string>
 #include <set>
+#include <string>
 #include <vector>
 
 namespace engine {
@@ -16,9 +16,10 @@ std::string BackupPathFor(const std::string& target);
 // The files of one run, each fetched to PartialPathFor(its target) before any
 // of them replaces its target.
 //
-// The run keeps a journal in the destination, written before the first
-// temporary file: one line per target (whether a file was there before) and
-// one per folder that the run is about to make. Its name tells what a run
+// The run keeps a journal in the destination, written once the manifest has
+// told what to fetch and before the first listed file's temporary file: one
+// line per target (whether a file was there before) and one per folder that
+// the run is about to make. Its name tells what a run
 // killed at any moment left, and the next run undoes or finishes that first:
 //   - "<journal>.~undo": fetching, or putting in place, or putting back.
 //     Undone, in reverse order: a target with a backup gets the backup back;
@@ -29,8 +30,10 @@ std::string BackupPathFor(const std::string& target);
 //     by the next run.
 //   - "<journal>.~done": every file was in place when it was renamed to this.
 //     Finished: the backups that are left are removed.
-//   - neither: nothing to do. A kill before the journal was renamed into
-//     place left no temporary file of a listed target, only the journal's own.
+//   - neither: nothing to undo. A kill before the journal was renamed into
+//     place left at most the manifest's (and its signature's) temporary file,
+//     which the next run's fetch of the manifest writes over, and the
+//     journal's own, which it removes.
 // Only names that a run makes are touched: temporary files, backups, the
 // journal, the folders it listed, and targets that were not there before.
 class StagedUpdate {
