@@ -24,10 +24,8 @@ constexpr DWORD kHeldFileRetryStepMs = 50;
 std::string ShortSideName(const std::string& name, const std::string& suffix) {
     // FNV-1a over the name and suffix, ASCII letters folded: file names ignore case.
     std::uint64_t hash = 14695981039346656037ULL;
-    for (char c : name + suffix) {
-        auto byte = static_cast<unsigned char>(c);
-        if (byte >= 'A' && byte <= 'Z') byte = static_cast<unsigned char>(byte - 'A' + 'a');
-        hash = (hash ^ byte) * 1099511628211ULL;
+    for (char c : runtime::AsciiLowerCase(name + suffix)) {
+        hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
     }
     static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuv";
     std::string shortName = "~";

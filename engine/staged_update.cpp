@@ -34,6 +34,11 @@ runtime::TStringList ReadJournal(const std::string& path) {
 
 bool IsRecord(const std::string& line, char kind) { return line.size() > 2 && line[0] == kind && line[1] == ' '; }
 
+// The path in dest that a record names.
+std::string RecordPath(const std::string& dest, const std::string& line) {
+    return dest + "\\" + line.substr(std::min<size_t>(2, line.size()));
+}
+
 // Writes the journal under its temporary name, flushed, and then renames it
 // into place: a journal is whole or not there.
 void WriteJournal(const std::string& path, const std::string& text) {
@@ -75,7 +80,7 @@ DWORD Undo(const std::string& dest, const runtime::TStringList& journal, std::st
     DWORD firstError = ERROR_SUCCESS;
     for (int i = journal.Count() - 1; i >= 0; --i) {
         const std::string& line = journal[i];
-        const std::string path = dest + "\\" + line.substr(std::min<size_t>(2, line.size()));
+        const std::string path = RecordPath(dest, line);
         if (IsRecord(line, 'D')) {
             RemoveDirectoryA(path.c_str());
             continue;
@@ -105,7 +110,7 @@ bool RemoveBackups(const std::string& dest, const runtime::TStringList& journal)
     bool complete = true;
     for (int i = 0; i < journal.Count(); ++i) {
         if (IsRecord(journal[i], 'D')) continue;
-        const std::string backup = BackupPathFor(dest + "\\" + journal[i].substr(std::min<size_t>(2, journal[i].size())));
+        const std::string backup = BackupPathFor(RecordPath(dest, journal[i]));
         if (!DeleteFileA(backup.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) complete = false;
     }
     return complete;
@@ -156,11 +161,9 @@ void StagedUpdate::FinishInterrupted(const std::string& dest, const std::string&
 void StagedUpdate::Add(const std::string& relative) {
     // A file listed twice is fetched twice, onto the same temporary file, and
     // goes in place once.
-    std::string key = runtime::ReplaceAll(relative, "/", "\\");
-    for (char& c : key) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (added_.insert(runtime::AsciiLowerCase(runtime::ReplaceAll(relative, "/", "\\"))).second) {
+        targets_.push_back(relative);
     }
-    if (added_.insert(key).second) targets_.push_back(relative);
 }
 
 void StagedUpdate::Begin() {

@@ -35,6 +35,14 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     return true;
 }
 
+std::string AsciiLowerCase(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return lower;
+}
+
 std::string WideToNarrow(std::wstring_view wide) {
     if (wide.empty() || wide.size() > INT_MAX) return {};
     int wideLength = static_cast<int>(wide.size());

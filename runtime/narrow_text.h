@@ -17,6 +17,9 @@ std::string ReplaceAll(std::string_view text, std::string_view pattern, std::str
 
 // Equal but for the letter case of the ASCII letters A to Z.
 bool EqualsIgnoringCase(std::string_view a, std::string_view b);
+// text with its ASCII capitals made small: a key under which file names that
+// differ only in the case of Latin letters are one.
+std::string AsciiLowerCase(std::string_view text);
 
 // Through the ANSI code page; a character it cannot hold becomes its default
 // character (or a look-alike), never an error.
